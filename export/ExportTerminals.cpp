@@ -1,0 +1,7 @@
+#include "ExportTerminals.h"
+
+namespace korvane {
+
+void ExportTerminals(ExportOperator&, const ExportOptions&) {}
+
+} // namespace korvane
