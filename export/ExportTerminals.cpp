@@ -1,7 +1,103 @@
 #include "ExportTerminals.h"
 
+#include "DatabaseConnection.h"
+#include "TerminalDocument.h"
+
+#include <QFileInfo>
+
 namespace korvane {
 
-void ExportTerminals(ExportOperator&, const ExportOptions&) {}
+namespace {
+
+const QString kCatalog = QStringLiteral("nitgenacdbsql00");
+const QString kTerminalQuery =
+    QStringLiteral("Select NodeId, NodeName, Description, RegDate, MacAddr, Status  from NGAC_Terminal Order By NodeID");
+
+// Folders do not count, nor hidden files (on Unix the dot-files; Qt has no notion of the
+// Windows "system" mark, so such a file counts like any other).
+bool IsOrdinaryFile(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && !info.isHidden();
+}
+
+// Only a Status known to differ from 255 exports the row: NULL, and anything that is not a
+// number, cannot be compared and leaves it out like 255 does.
+bool DiffersFrom255(const FieldValue& status)
+{
+    if (const auto* number = std::get_if<qint64>(&status))
+        return *number != 255;
+    if (const auto* text = std::get_if<QString>(&status)) {
+        bool isNumber = false;
+        const double value = text->trimmed().toDouble(&isNumber);
+        return isNumber && value != 255.0;
+    }
+    return false;
+}
+
+TerminalRecord RecordOf(const QueryResult& rows)
+{
+    return {rows.value(u"NodeID"), rows.value(u"NodeName"), rows.value(u"Description"), rows.value(u"RegDate"),
+            rows.value(u"MacAddr")};
+}
+
+void ShowFailure(ExportOperator& op, qint32 number, const QString& description)
+{
+    op.showMessage(QString::number(number) + QStringLiteral(" - ") + description, kApplicationTitle,
+                   MessageIcon::Critical);
+}
+
+} // namespace
+
+void ExportTerminals(ExportOperator& op, const ExportOptions& options)
+{
+    if (TrimBlanks(op.filePathText()).isEmpty()) {
+        op.showMessage(QStringLiteral("Tem que indicar o caminho do ficheiro!"), kApplicationTitle,
+                       MessageIcon::Critical);
+        op.moveFocusToFilePath();
+        return;
+    }
+
+    // The old file stays where it is: the save replaces it in one step, so a run that ends
+    // early (a refused login, a failed query or save) leaves it as it was.
+    if (IsOrdinaryFile(op.filePathText())
+        && op.askOkCancel(QStringLiteral("Pretende Continuar?"), QStringLiteral("O Ficheiro Será Sobreposto:"))
+               == Answer::Cancel) {
+        return;
+    }
+
+    const QString server = op.serverText();
+    const QString login = op.loginText();
+    DatabaseConnection connection;
+    qint32 errorNumber = 0;
+    QString errorDescription;
+    if (!OpenConnection(connection, server, kCatalog, login, op.passwordText(), options.timeoutSeconds, errorNumber,
+                        errorDescription)) {
+        ShowFailure(op, errorNumber, errorDescription);
+        return;
+    }
+
+    TerminalDocument document(options.locale);
+    try {
+        QueryResult rows = connection.execute(kTerminalQuery);
+        while (rows.next()) {
+            if (DiffersFrom255(rows.value(u"Status")))
+                document.appendTerminal(RecordOf(rows));
+        }
+    } catch (const OdbcError& error) {
+        connection.close();
+        ShowFailure(op, error.number(), error.description());
+        return;
+    }
+    connection.close();
+
+    QString reason;
+    if (!document.save(op.filePathText(), reason)) {
+        op.showMessage(QStringLiteral("Não foi possível gravar o ficheiro!\n") + reason, kApplicationTitle,
+                       MessageIcon::Critical);
+        return;
+    }
+    op.showMessage(QStringLiteral("Terminado!"), kApplicationTitle, MessageIcon::Information);
+}
 
 } // namespace korvane

@@ -1,0 +1,164 @@
+#include "ConnectionString.h"
+
+#include "OdbcError.h"
+
+#ifndef KORVANE_ODBC_DRIVER
+#define KORVANE_ODBC_DRIVER "FreeTDS"
+#endif
+
+namespace korvane {
+
+namespace {
+
+// Fixed text around the values: key names, braces, separators and "TDS_Version=7.4;".
+constexpr std::size_t kFixedLength = 96;
+
+void Refuse(const QString& field, const QString& reason)
+{
+    throw OdbcError(QStringLiteral("01S00"), kBadConnectionValue,
+                    QStringLiteral("%1 %2, que o controlador ODBC não consegue receber sem o alterar. "
+                                   "A ligação não foi tentada.").arg(field, reason));
+}
+
+void CheckCarried(OdbcDialect dialect, const QString& value, const QString& field)
+{
+    if (value.contains(QChar(u'\0')))
+        Refuse(field, QStringLiteral("contém um carácter nulo"));
+    if (dialect == OdbcDialect::FreeTds && value.contains(QStringLiteral("};")))
+        Refuse(field, QStringLiteral("contém \"};\""));
+}
+
+void AppendBraced(ConnectionString& out, OdbcDialect dialect, QStringView value)
+{
+    out.append(u'{');
+    if (dialect == OdbcDialect::FreeTds) {
+        out.append(value);
+    } else {
+        for (QChar c : value) {
+            out.append(c.unicode());
+            if (c == u'}')
+                out.append(u'}');
+        }
+    }
+    out.append(u'}');
+}
+
+void AppendPair(ConnectionString& out, OdbcDialect dialect, QStringView key, QStringView value)
+{
+    out.append(key);
+    out.append(u'=');
+    AppendBraced(out, dialect, value);
+    out.append(u';');
+}
+
+// "host,port" with a port FreeTDS can use. FreeTDS would take the comma form itself, but it
+// then sends the whole text as the login's server name with a NUL where the comma was.
+bool SplitHostPort(QStringView server, QStringView& host, QStringView& port)
+{
+    const qsizetype comma = server.indexOf(u',');
+    if (comma < 0 || server.contains(u'\\'))
+        return false;
+    const QStringView digits = server.mid(comma + 1);
+    if (digits.isEmpty() || digits.size() > 5)
+        return false;
+    for (QChar c : digits) {
+        if (c < u'0' || c > u'9')
+            return false;
+    }
+    const int number = digits.toInt();
+    if (number < 1 || number > 65535)
+        return false;
+    host = server.left(comma);
+    port = digits;
+    return true;
+}
+
+} // namespace
+
+OdbcDialect DialectOfDriver(QStringView driverName)
+{
+    return driverName.contains(QLatin1String("FreeTDS"), Qt::CaseInsensitive) ? OdbcDialect::FreeTds
+                                                                               : OdbcDialect::Standard;
+}
+
+QString ConfiguredOdbcDriver()
+{
+    return QStringLiteral(KORVANE_ODBC_DRIVER);
+}
+
+ConnectionString::ConnectionString(std::size_t capacity)
+{
+    m_text.reserve(capacity);
+}
+
+ConnectionString::ConnectionString(ConnectionString&& other) noexcept
+    : m_text(std::move(other.m_text))
+{
+    other.wipe();
+}
+
+ConnectionString& ConnectionString::operator=(ConnectionString&& other) noexcept
+{
+    if (this != &other) {
+        wipe();
+        m_text = std::move(other.m_text);
+        other.wipe();
+    }
+    return *this;
+}
+
+void ConnectionString::append(QStringView text)
+{
+    Q_ASSERT(m_text.size() + static_cast<std::size_t>(text.size()) <= m_text.capacity());
+    m_text.append(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size()));
+}
+
+void ConnectionString::append(char16_t c)
+{
+    Q_ASSERT(m_text.size() < m_text.capacity());
+    m_text.push_back(c);
+}
+
+void ConnectionString::wipe() noexcept
+{
+    volatile char16_t* p = m_text.data();
+    for (std::size_t i = 0; i < m_text.size(); ++i)
+        p[i] = 0;
+    m_text.clear();
+}
+
+ConnectionString BuildConnectionString(OdbcDialect dialect, const QString& driver, const QString& server,
+                                       const QString& catalog, const QString& login, const QString& password)
+{
+    CheckCarried(dialect, driver, QStringLiteral("O nome do controlador"));
+    CheckCarried(dialect, server, QStringLiteral("O servidor"));
+    CheckCarried(dialect, catalog, QStringLiteral("O catálogo"));
+    CheckCarried(dialect, login, QStringLiteral("O utilizador"));
+    CheckCarried(dialect, password, QStringLiteral("A palavra-passe"));
+
+    // Doubling every "}" at most doubles a value; reserving that up front keeps the
+    // password in one buffer.
+    const auto values = static_cast<std::size_t>(driver.size() + server.size() + catalog.size() + login.size()
+                                                 + password.size());
+    ConnectionString out(kFixedLength + 2 * values);
+
+    AppendPair(out, dialect, u"DRIVER", driver);
+    QStringView host;
+    QStringView port;
+    if (dialect == OdbcDialect::FreeTds && SplitHostPort(server, host, port)) {
+        AppendPair(out, dialect, u"SERVER", host);
+        out.append(u"PORT=");
+        out.append(port);
+        out.append(u';');
+    } else {
+        AppendPair(out, dialect, u"SERVER", server);
+    }
+    AppendPair(out, dialect, u"DATABASE", catalog);
+    AppendPair(out, dialect, u"UID", login);
+    AppendPair(out, dialect, u"PWD", password);
+    if (dialect == OdbcDialect::FreeTds)
+        out.append(u"TDS_Version=7.4;");
+    return out;
+}
+
+} // namespace korvane

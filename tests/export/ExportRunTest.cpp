@@ -1,0 +1,298 @@
+// ExportTerminals end to end: a scripted operator, the real FreeTDS driver, the TDS test server
+// and files in a temporary folder.
+
+#include "ExportTerminals.h"
+#include "ConnectionString.h"
+
+#include "ExportTestSupport.h"
+#include "ScriptedOperator.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+using namespace korvane;
+using namespace korvane::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Message = ScriptedOperator::Message;
+using Question = ScriptedOperator::Question;
+
+const QByteArray kOldFile("<Vorantis><Nac>o ficheiro anterior</Nac></Vorantis>\n");
+
+const Message kFinished{QStringLiteral("Terminado!"), QStringLiteral("Korvane"), MessageIcon::Information};
+const Question kOverwrite{QStringLiteral("Pretende Continuar?"), QStringLiteral("O Ficheiro Será Sobreposto:")};
+
+std::vector<TerminalRow> SampleRows()
+{
+    // ORDER BY puts a NULL node id first, as SQL Server does.
+    return {
+        Row(std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, 254),
+        Row(3, QStringLiteral("Cais & <Carga>"), std::nullopt, At(2009, 12, 31), QByteArray::fromHex("000AFF"), 0),
+        Row(7, QStringLiteral("Desativado"), QStringLiteral("fora de serviço"), At(2010, 1, 1), std::nullopt, 255),
+        Row(9, QStringLiteral("Sem estado"), QStringLiteral("x"), std::nullopt, std::nullopt, std::nullopt),
+        Row(12, QStringLiteral("Portaria"), QStringLiteral("linha 1\r\nlinha 2\u0001"), At(2021, 7, 3, 14, 5, 9),
+            QByteArray::fromHex("0019A7C0FFEE"), 1),
+    };
+}
+
+const QByteArray kSampleXml = QByteArray(
+    "<Vorantis>"
+    "<Nac><NodeID/><NodeName/><Description/><RegDate/><MacAddr/></Nac>"
+    "<Nac><NodeID>3</NodeID><NodeName>Cais &amp; &lt;Carga&gt;</NodeName><Description/>"
+    "<RegDate>31/12/2009</RegDate><MacAddr>000AFF</MacAddr></Nac>"
+    "<Nac><NodeID>12</NodeID><NodeName>Portaria</NodeName><Description>linha 1&#13;\nlinha 2\xEF\xBF\xBD</Description>"
+    "<RegDate>03/07/2021 14:05:09</RegDate><MacAddr>0019A7C0FFEE</MacAddr></Nac>"
+    "</Vorantis>");
+
+class ExportRunTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder.isValid());
+        op.filePath = path();
+        op.login = QStringLiteral("operador");
+        op.password = QStringLiteral("segredo");
+        options.timeoutSeconds = 5;
+        options.locale = QLocale(QStringLiteral("pt_PT"));
+    }
+
+    void serve(ServerConfig config)
+    {
+        server.emplace(std::move(config));
+        op.server = server->serverText();
+    }
+
+    QString path(const QString& name = QStringLiteral("terminais.xml")) const { return folder.filePath(name); }
+
+    void run() { ExportTerminals(op, options); }
+
+    void expectClosedAndOldFileKept()
+    {
+        EXPECT_EQ(ReadFile(path()), kOldFile);
+        EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("terminais.xml")});
+        if (server) {
+            EXPECT_TRUE(server->waitForConnectionsOpen(0, 5s));
+        }
+    }
+
+    QTemporaryDir folder;
+    ScriptedOperator op;
+    ExportOptions options;
+    std::optional<TdsTestServer> server;
+};
+
+TEST_F(ExportRunTest, WritesExportedRowsInQueryOrder)
+{
+    ServerConfig config;
+    config.rows = SampleRows();
+    serve(config);
+    run();
+    EXPECT_EQ(op.messages, std::vector<Message>{kFinished});
+    EXPECT_TRUE(op.questions.empty());
+    EXPECT_EQ(ReadFile(path()), kSampleXml);
+    EXPECT_EQ(server->queries().back(),
+              QStringLiteral("Select NodeId, NodeName, Description, RegDate, MacAddr, Status  from NGAC_Terminal "
+                             "Order By NodeID"));
+    EXPECT_EQ(server->logins().at(0).database, QStringLiteral("nitgenacdbsql00"));
+    EXPECT_EQ(op.passwordReads, 1);
+    EXPECT_TRUE(server->waitForConnectionsOpen(0, 5s));
+}
+
+TEST_F(ExportRunTest, NoExportedRowGivesTheRootAlone)
+{
+    for (const std::vector<TerminalRow>& rows :
+         {std::vector<TerminalRow>{},
+          std::vector<TerminalRow>{Row(1, QStringLiteral("a"), QStringLiteral("b"), std::nullopt, std::nullopt, 255),
+                                   Row(2, QStringLiteral("a"), QStringLiteral("b"), std::nullopt, std::nullopt,
+                                       std::nullopt)}}) {
+        ServerConfig config;
+        config.rows = rows;
+        serve(config);
+        op.messages.clear();
+        QFile::remove(path());
+        run();
+        EXPECT_EQ(op.messages, std::vector<Message>{kFinished});
+        EXPECT_EQ(ReadFile(path()), QByteArray("<Vorantis/>"));
+    }
+}
+
+TEST_F(ExportRunTest, BlankPathIsRefusedBeforeAnythingElse)
+{
+    serve({});
+    for (const QString& blank : {QString(), QStringLiteral("   ")}) {
+        op.filePath = blank;
+        op.messages.clear();
+        op.focusMoves = 0;
+        run();
+        EXPECT_EQ(op.messages, (std::vector<Message>{{QStringLiteral("Tem que indicar o caminho do ficheiro!"),
+                                                      QStringLiteral("Korvane"), MessageIcon::Critical}}));
+        EXPECT_EQ(op.focusMoves, 1);
+        EXPECT_TRUE(op.questions.empty());
+    }
+    EXPECT_EQ(server->connectionsAccepted(), 0);
+    EXPECT_EQ(op.passwordReads, 0);
+}
+
+TEST_F(ExportRunTest, PathIsUsedWithItsBlanks)
+{
+    ServerConfig config;
+    config.rows = SampleRows();
+    serve(config);
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(folder.path()));
+    op.filePath = QStringLiteral("  terminais.xml ");
+    run();
+    QDir::setCurrent(previous);
+    EXPECT_EQ(op.messages, std::vector<Message>{kFinished});
+    EXPECT_EQ(ReadFile(folder.filePath(QStringLiteral("  terminais.xml "))), kSampleXml);
+    EXPECT_FALSE(QFile::exists(path()));
+}
+
+TEST_F(ExportRunTest, CancelLeavesTheOldFileAndConnectsToNothing)
+{
+    serve({});
+    ASSERT_TRUE(WriteFile(path(), kOldFile));
+    op.answers = {Answer::Cancel};
+    run();
+    EXPECT_EQ(op.questions, std::vector<Question>{kOverwrite});
+    EXPECT_TRUE(op.messages.empty());
+    EXPECT_EQ(server->connectionsAccepted(), 0);
+    expectClosedAndOldFileKept();
+}
+
+TEST_F(ExportRunTest, OkReplacesTheOldFileOnlyAtTheSave)
+{
+    ServerConfig config;
+    config.rows = SampleRows();
+    serve(config);
+    ASSERT_TRUE(WriteFile(path(), kOldFile));
+    op.answers = {Answer::Ok};
+    run();
+    EXPECT_EQ(op.questions, std::vector<Question>{kOverwrite});
+    EXPECT_EQ(op.messages, std::vector<Message>{kFinished});
+    EXPECT_EQ(ReadFile(path()), kSampleXml);
+}
+
+// Folders and dot-files are not "an ordinary file": no question; a dot-file is then replaced,
+// a folder makes the save fail.
+TEST_F(ExportRunTest, FolderOrHiddenFileAtThePathAsksNothing)
+{
+    ServerConfig config;
+    config.rows = SampleRows();
+    serve(config);
+
+    const QString hidden = path(QStringLiteral(".terminais.xml"));
+    ASSERT_TRUE(WriteFile(hidden, kOldFile));
+    op.filePath = hidden;
+    run();
+    EXPECT_TRUE(op.questions.empty());
+    EXPECT_EQ(op.messages, std::vector<Message>{kFinished});
+    EXPECT_EQ(ReadFile(hidden), kSampleXml);
+
+    const QString subfolder = path(QStringLiteral("pasta"));
+    ASSERT_TRUE(QDir().mkdir(subfolder));
+    op.filePath = subfolder;
+    op.messages.clear();
+    run();
+    EXPECT_TRUE(op.questions.empty());
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_EQ(op.messages[0].icon, MessageIcon::Critical);
+    EXPECT_TRUE(op.messages[0].text.startsWith(QStringLiteral("Não foi possível gravar o ficheiro!\n")));
+    EXPECT_TRUE(QFileInfo(subfolder).isDir());
+}
+
+struct EarlyEnd {
+    const char* name;
+    ServerFault fault;
+    QString password;
+    QString numberAndDash;   // how the box text starts
+    QString line;            // a line the box text holds
+};
+
+class ExportFailureTest : public ExportRunTest, public ::testing::WithParamInterface<EarlyEnd> {};
+
+// Every failure after OK: one critical box with "number - description", no "Terminado!", the
+// old file exactly as it was and the connection closed.
+TEST_P(ExportFailureTest, ShowsNumberAndDescriptionAndKeepsTheOldFile)
+{
+    const EarlyEnd& c = GetParam();
+    ServerConfig config;
+    config.rows = SampleRows();
+    config.fault = c.fault;
+    config.closeAfterRows = 1;
+    serve(config);
+    ASSERT_TRUE(WriteFile(path(), kOldFile));
+    op.password = c.password;
+    op.answers = {Answer::Ok};
+    run();
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_EQ(op.messages[0].title, QStringLiteral("Korvane"));
+    EXPECT_EQ(op.messages[0].icon, MessageIcon::Critical);
+    EXPECT_TRUE(op.messages[0].text.startsWith(c.numberAndDash)) << op.messages[0].text;
+    EXPECT_TRUE(op.messages[0].text.contains(c.line)) << op.messages[0].text;
+    expectClosedAndOldFileKept();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ExportFailureTest,
+    ::testing::Values(
+        EarlyEnd{"WrongPassword", ServerFault::None, "errada", "18456 - ",
+                 "[FreeTDS][SQL Server]Login failed for user 'operador'."},
+        EarlyEnd{"UnknownTable", ServerFault::UnknownTable, "segredo", "208 - ", "Invalid object name 'NGAC_Terminal'."},
+        EarlyEnd{"QueryRefused", ServerFault::QueryError, "segredo", "229 - ", "SELECT permission"},
+        EarlyEnd{"DroppedMidRows", ServerFault::CloseMidRows, "segredo", "20017 - ",
+                 "[FreeTDS][SQL Server]Unexpected EOF from the server"},
+        EarlyEnd{"PasswordDriverCannotCarry", ServerFault::None, "seg};redo", "-2147217805 - A palavra-passe",
+                 "não foi tentada"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ExportRunTest, SilentServerEndsAfterTheTimeoutAndKeepsTheOldFile)
+{
+    ServerConfig config;
+    config.fault = ServerFault::SilentAfterAccept;
+    serve(config);
+    options.timeoutSeconds = kShortTimeoutSeconds;
+    ASSERT_TRUE(WriteFile(path(), kOldFile));
+    op.answers = {Answer::Ok};
+    run();
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_TRUE(op.messages[0].text.startsWith(QStringLiteral("0 - [FreeTDS][SQL Server]Timeout expired")))
+        << op.messages[0].text;
+    EXPECT_EQ(ReadFile(path()), kOldFile);
+}
+
+TEST_F(ExportRunTest, SaveIntoMissingFolderShowsTheReasonNotTerminado)
+{
+    ServerConfig config;
+    config.rows = SampleRows();
+    serve(config);
+    op.filePath = path(QStringLiteral("nao-existe/terminais.xml"));
+    run();
+    EXPECT_EQ(op.messages, (std::vector<Message>{{QStringLiteral("Não foi possível gravar o ficheiro!\nNo such file or directory"),
+                                                  QStringLiteral("Korvane"), MessageIcon::Critical}}));
+    EXPECT_FALSE(QFile::exists(op.filePath));
+    EXPECT_TRUE(server->waitForConnectionsOpen(0, 5s));
+}
+
+// The run reads the path again for the save: a path changed while the question is shown (the
+// window cannot, but the interface allows it) is the one written.
+TEST_F(ExportRunTest, SaveReadsThePathAfresh)
+{
+    ServerConfig config;
+    config.rows = SampleRows();
+    serve(config);
+    ASSERT_TRUE(WriteFile(path(), kOldFile));
+    op.answers = {Answer::Ok};
+    op.whileAsking = [this] { op.filePath = path(QStringLiteral("outro.xml")); };
+    run();
+    EXPECT_EQ(op.messages, std::vector<Message>{kFinished});
+    EXPECT_EQ(ReadFile(path(QStringLiteral("outro.xml"))), kSampleXml);
+    EXPECT_EQ(ReadFile(path()), kOldFile);
+}
+
+} // namespace

@@ -1,0 +1,277 @@
+#include "TerminalDocument.h"
+
+#include "QtPrinting.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+
+#include <vector>
+
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#include <csignal>
+#endif
+
+using namespace korvane;
+
+namespace {
+
+struct PadLeftCase {
+    const char16_t* text;
+    qint16 width;
+    const char16_t* fill;
+    const char16_t* expected;
+};
+
+class PadLeftTest : public ::testing::TestWithParam<PadLeftCase> {};
+
+TEST_P(PadLeftTest, PadsTrimmedTextWithFirstFillCharacter)
+{
+    const PadLeftCase& c = GetParam();
+    EXPECT_EQ(PadLeft(QString::fromUtf16(c.text), c.width, QString::fromUtf16(c.fill)), QString::fromUtf16(c.expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PadLeftTest,
+                         ::testing::Values(PadLeftCase{u"A", 2, u"", u"0A"},
+                                           PadLeftCase{u" 7 ", 3, u"x", u"xx7"},
+                                           PadLeftCase{u"ABC", 2, u"", u"ABC"},
+                                           PadLeftCase{u"1", 4, u"xy", u"xxx1"},
+                                           PadLeftCase{u"", 2, u"", u"00"},
+                                           PadLeftCase{u"   ", 1, u"-", u"-"},
+                                           PadLeftCase{u"\tA", 3, u"", u"0\tA"},   // only spaces are blanks
+                                           PadLeftCase{u"AB", -5, u"", u"AB"},
+                                           PadLeftCase{u"\U0001F600", 3, u"", u"0\U0001F600"}));  // two UTF-16 units
+
+TEST(MacAddrTextTest, TwoUppercaseDigitsPerByte)
+{
+    EXPECT_EQ(MacAddrText(QByteArray::fromHex("000AFF")), QStringLiteral("000AFF"));
+    EXPECT_EQ(MacAddrText(QByteArray::fromHex("0019a7c0ffee")), QStringLiteral("0019A7C0FFEE"));
+    EXPECT_EQ(MacAddrText(QByteArray()), QString());
+}
+
+struct DateCase {
+    const char* locale;
+    QDateTime value;
+    const char16_t* expected;
+};
+
+class DateTimeTextTest : public ::testing::TestWithParam<DateCase> {};
+
+TEST_P(DateTimeTextTest, ShortDateFourDigitYearTimeWithSecondsNoZone)
+{
+    const DateCase& c = GetParam();
+    EXPECT_EQ(DateTimeText(c.value, QLocale(QString::fromLatin1(c.locale))), QString::fromUtf16(c.expected));
+}
+
+const QDateTime kAfternoon(QDate(2021, 7, 3), QTime(14, 5, 9, 250), Qt::UTC);
+const QDateTime kMidnight(QDate(2009, 12, 31), QTime(0, 0), Qt::UTC);
+const QDateTime kMorning(QDate(1999, 1, 2), QTime(0, 0, 1), Qt::UTC);
+
+INSTANTIATE_TEST_SUITE_P(Locales, DateTimeTextTest,
+                         ::testing::Values(DateCase{"pt_PT", kAfternoon, u"03/07/2021 14:05:09"},
+                                           DateCase{"pt_PT", kMidnight, u"31/12/2009"},
+                                           DateCase{"pt_PT", kMorning, u"02/01/1999 00:00:01"},
+                                           DateCase{"en_US", kAfternoon, u"7/3/2021 2:05:09 PM"},
+                                           DateCase{"en_US", kMidnight, u"12/31/2009"},
+                                           DateCase{"de_DE", kAfternoon, u"03.07.2021 14:05:09"},
+                                           DateCase{"sv_SE", kAfternoon, u"2021-07-03 14:05:09"}));
+
+TEST(DateTimeTextTest, InvalidDateGivesEmptyText)
+{
+    EXPECT_EQ(DateTimeText(QDateTime(), QLocale(QStringLiteral("pt_PT"))), QString());
+}
+
+TEST(FieldTextTest, EachTypeBecomesText)
+{
+    const QLocale pt(QStringLiteral("pt_PT"));
+    EXPECT_EQ(FieldText(FieldValue{}, pt), QString());
+    EXPECT_EQ(FieldText(FieldValue{qint64{-42}}, pt), QStringLiteral("-42"));
+    EXPECT_EQ(FieldText(FieldValue{qint64{1234567}}, pt), QStringLiteral("1234567"));   // no group separators
+    EXPECT_EQ(FieldText(FieldValue{QStringLiteral("  Porta 1 ")}, pt), QStringLiteral("  Porta 1 "));
+    EXPECT_EQ(FieldText(FieldValue{kMidnight}, pt), QStringLiteral("31/12/2009"));
+    EXPECT_EQ(FieldText(FieldValue{QByteArray::fromHex("000AFF")}, pt), QStringLiteral("000AFF"));
+}
+
+// Reads a terminal document back: the text of every field element, terminal by terminal.
+std::vector<std::vector<QString>> ReadBack(const QByteArray& xml, QString* error = nullptr)
+{
+    std::vector<std::vector<QString>> terminals;
+    QXmlStreamReader reader(xml);
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (reader.isStartElement()) {
+            if (reader.name() == u"Nac")
+                terminals.emplace_back();
+            else if (reader.name() != u"Vorantis")
+                terminals.back().push_back(reader.readElementText());
+        }
+    }
+    if (error)
+        *error = reader.hasError() ? reader.errorString() : QString();
+    return terminals;
+}
+
+TerminalRecord Record(FieldValue id, FieldValue name, FieldValue description, FieldValue date, FieldValue mac)
+{
+    return {std::move(id), std::move(name), std::move(description), std::move(date), std::move(mac)};
+}
+
+TEST(TerminalDocumentTest, EmptyDocumentIsTheRootAlone)
+{
+    EXPECT_EQ(TerminalDocument().toXml(), QByteArray("<Vorantis/>"));
+}
+
+TEST(TerminalDocumentTest, ElementsInOrderWithoutDeclarationOrWhitespace)
+{
+    TerminalDocument document(QLocale(QStringLiteral("pt_PT")));
+    document.appendTerminal(Record(qint64{1}, QStringLiteral("Entrada"), QStringLiteral("Porta principal"),
+                                   kAfternoon, QByteArray::fromHex("000AFF")));
+    document.appendTerminal(Record(qint64{2}, QStringLiteral("Cais"), FieldValue{}, kMidnight, FieldValue{}));
+    EXPECT_EQ(document.terminalCount(), 2u);
+    EXPECT_EQ(document.toXml(),
+              QByteArray("<Vorantis>"
+                         "<Nac><NodeID>1</NodeID><NodeName>Entrada</NodeName><Description>Porta principal</Description>"
+                         "<RegDate>03/07/2021 14:05:09</RegDate><MacAddr>000AFF</MacAddr></Nac>"
+                         "<Nac><NodeID>2</NodeID><NodeName>Cais</NodeName><Description/>"
+                         "<RegDate>31/12/2009</RegDate><MacAddr/></Nac>"
+                         "</Vorantis>"));
+}
+
+TEST(TerminalDocumentTest, TextMacAddrIsWrittenAsItStands)
+{
+    TerminalDocument document;
+    document.appendTerminal(Record(qint64{1}, FieldValue{}, FieldValue{}, FieldValue{},
+                                   QStringLiteral("00:0a:ff")));
+    EXPECT_EQ(ReadBack(document.toXml()).at(0).at(4), QStringLiteral("00:0a:ff"));
+}
+
+TEST(TerminalDocumentTest, TextIsEscapedAndWrittenInUtf8)
+{
+    TerminalDocument document;
+    document.appendTerminal(Record(qint64{1}, QStringLiteral("A & B <C> \"D\" 'E' ]]>"), QStringLiteral("Garagem ção €"),
+                                   FieldValue{}, FieldValue{}));
+    const QByteArray xml = document.toXml();
+    EXPECT_TRUE(xml.contains("A &amp; B &lt;C&gt;"));
+    EXPECT_TRUE(xml.contains("Garagem \xC3\xA7\xC3\xA3o \xE2\x82\xAC"));
+    const auto back = ReadBack(xml);
+    EXPECT_EQ(back.at(0).at(1), QStringLiteral("A & B <C> \"D\" 'E' ]]>"));
+    EXPECT_EQ(back.at(0).at(2), QStringLiteral("Garagem ção €"));
+}
+
+struct CharactersCase {
+    QString written;
+    QString readBack;
+};
+
+class XmlCharactersTest : public ::testing::TestWithParam<CharactersCase> {};
+
+// Whatever a value holds, the file stays well-formed and reads back as written, apart from the
+// characters XML 1.0 has none for, which come back as U+FFFD.
+TEST_P(XmlCharactersTest, DocumentStaysWellFormed)
+{
+    TerminalDocument document;
+    document.appendTerminal(Record(qint64{1}, GetParam().written, QStringLiteral("after"), FieldValue{}, FieldValue{}));
+    QString error;
+    const auto back = ReadBack(document.toXml(), &error);
+    ASSERT_EQ(error, QString()) << document.toXml().toStdString();
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(back[0].at(1), GetParam().readBack);
+    EXPECT_EQ(back[0].at(2), QStringLiteral("after"));
+}
+
+const QChar kFFFD(QChar::ReplacementCharacter);
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, XmlCharactersTest,
+    ::testing::Values(CharactersCase{QStringLiteral("a\u0001b"), QStringLiteral("a") + kFFFD + QStringLiteral("b")},
+                      CharactersCase{QString(QChar(0)) + QStringLiteral("x"), kFFFD + QStringLiteral("x")},
+                      CharactersCase{QStringLiteral("line1\r\nline2\rline3\n"), QStringLiteral("line1\r\nline2\rline3\n")},
+                      CharactersCase{QStringLiteral("\r"), QStringLiteral("\r")},
+                      CharactersCase{QStringLiteral("\ttab"), QStringLiteral("\ttab")},
+                      CharactersCase{QString(QChar(0xD800)) + QStringLiteral("z"), kFFFD + QStringLiteral("z")},
+                      CharactersCase{QStringLiteral("z") + QChar(0xDC00), QStringLiteral("z") + kFFFD},
+                      CharactersCase{QString(QChar(0xFFFE)) + QChar(0xFFFF), QString(kFFFD) + kFFFD},
+                      CharactersCase{QStringLiteral("\U0001F600 ok"), QStringLiteral("\U0001F600 ok")},
+                      CharactersCase{QStringLiteral("\u007F\u0085"), QStringLiteral("\u007F\u0085")}));
+
+TEST(TerminalDocumentTest, SaveWritesTheDocumentAndReplacesAnOldFile)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("terminais.xml"));
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write(QByteArray(4096, 'o'));
+    }
+    TerminalDocument document;
+    document.appendTerminal(Record(qint64{5}, QStringLiteral("N"), QStringLiteral("D"), FieldValue{}, FieldValue{}));
+    QString reason;
+    ASSERT_TRUE(document.save(path, reason)) << reason.toStdString();
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), document.toXml());
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("terminais.xml")});
+}
+
+TEST(TerminalDocumentTest, SaveIntoMissingFolderOrOntoFolderFailsWithReason)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString missing = dir.filePath(QStringLiteral("nao-existe/terminais.xml"));
+    QString reason;
+    EXPECT_FALSE(TerminalDocument().save(missing, reason));
+    EXPECT_FALSE(reason.isEmpty());
+    EXPECT_FALSE(QFile::exists(missing));
+
+    const QString folder = dir.filePath(QStringLiteral("pasta"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    reason.clear();
+    EXPECT_FALSE(TerminalDocument().save(folder, reason));
+    EXPECT_FALSE(reason.isEmpty());
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+}
+
+#ifdef Q_OS_UNIX
+// A write that fails half-way (here a file-size limit, which even root cannot pass) leaves the
+// old file exactly as it was and no temporary file behind.
+TEST(TerminalDocumentTest, FailedWriteLeavesOldFileUntouched)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("terminais.xml"));
+    const QByteArray oldBytes("<Vorantis><Nac>antigo</Nac></Vorantis>");
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write(oldBytes);
+    }
+    TerminalDocument document;
+    for (qint64 i = 0; i < 200; ++i)
+        document.appendTerminal(Record(i, QStringLiteral("Terminal"), QString(100, u'd'), FieldValue{}, FieldValue{}));
+
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    QString reason;
+    const bool saved_ok = document.save(path, reason);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_FALSE(saved_ok);
+    EXPECT_FALSE(reason.isEmpty());
+    QFile old(path);
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), oldBytes);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("terminais.xml")});
+}
+#endif
+
+} // namespace
