@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+// The encrypted layout and the progress rule shared by encryption and decryption.
+namespace korvane::detail {
+
+// Offsets within the layout before block encryption.
+inline constexpr std::size_t kRandomWord1Offset = 0;
+inline constexpr std::size_t kRandomWord2Offset = 4;
+inline constexpr std::size_t kSizeDescriptorOffset = 8;
+inline constexpr std::size_t kDataOffset = 12;
+// The random block and the block holding the size descriptor.
+inline constexpr std::size_t kMinLayoutLength = 16;
+// Layout positions are signed 32-bit: the largest multiple of 8 below 2^31.
+inline constexpr std::size_t kMaxLayoutLength = 2147483640;
+inline constexpr std::size_t kMaxDataLength = kMaxLayoutLength - kDataOffset;
+// Random words are drawn in 0..2^31-1, so byte 3 of each always has its top bit clear.
+inline constexpr std::uint32_t kRandomWordMask = 0x7FFFFFFF;
+
+// N + 12 rounded up to a multiple of 8: T - N always lies in 12..19.
+[[nodiscard]] constexpr std::size_t EncryptedLength(std::size_t dataLength) noexcept
+{
+    return (dataLength + kDataOffset + 7) & ~std::size_t{7};
+}
+
+[[nodiscard]] constexpr bool SizeDescriptorFits(std::size_t layoutLength, std::int32_t dataLength) noexcept
+{
+    if (dataLength < 0) {
+        return false;
+    }
+    const auto slack = static_cast<std::int64_t>(layoutLength) - dataLength;
+    return slack >= 12 && slack <= 19;
+}
+
+// Reports the advance through a layout of `total` bytes: 0 at the first block, afterwards at the
+// first block whose offset has reached one byte beyond the next whole percent, and 100 at the
+// end. The percentage is computed in double precision with the division first; the exact
+// sequence of reported values is part of the class's behaviour (for a total of 800 it skips 58,
+// because 464/800*100 is 57.99999999999999).
+class ProgressReporter {
+public:
+    ProgressReporter(const std::function<void(std::int32_t&)>& handler, std::size_t total) noexcept
+        : handler_(handler), total_(static_cast<double>(total))
+    {
+    }
+
+    void Step(std::size_t offset)
+    {
+        if (offset >= next_) {
+            Report(offset);
+        }
+    }
+
+    // The handler may have written into the percentage; a 100 left there suppresses this event.
+    void Finish()
+    {
+        if (percent_ != 100) {
+            percent_ = 100;
+            if (handler_) {
+                handler_(percent_);
+            }
+        }
+    }
+
+private:
+    void Report(std::size_t offset)
+    {
+        percent_ = static_cast<std::int32_t>(std::floor(static_cast<double>(offset) / total_ * 100.0));
+        next_ = static_cast<std::size_t>(std::nearbyint((percent_ + 1) / 100.0 * total_ + 1.0));
+        if (handler_) {
+            handler_(percent_);
+        }
+    }
+
+    const std::function<void(std::int32_t&)>& handler_;
+    double total_;
+    std::int32_t percent_ = 0;
+    std::size_t next_ = 0;
+};
+
+} // namespace korvane::detail

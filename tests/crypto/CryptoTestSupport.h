@@ -1,0 +1,140 @@
+#pragma once
+
+#include "clsCrypGost.h"
+#include "detail/ByteOrder.h"
+#include "detail/GostBlockCipher.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korvane::test {
+
+// "69 45 C8" -> {0x69, 0x45, 0xC8}; spaces are ignored.
+inline std::vector<std::uint8_t> Bytes(std::string_view hex)
+{
+    std::vector<std::uint8_t> bytes;
+    std::string digits;
+    for (const char c : hex) {
+        if (c != ' ') {
+            digits += c;
+        }
+    }
+    for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
+        bytes.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    }
+    return bytes;
+}
+
+inline std::vector<std::uint8_t> BytesOf(const std::string& text)
+{
+    return {text.begin(), text.end()};
+}
+
+// A random-word source that yields `first`, `second`, `first`, ...
+inline clsCrypGost::RandomWordSource FixedWords(std::uint32_t first = 0, std::uint32_t second = 0)
+{
+    return [first, second, n = 0]() mutable { return n++ % 2 == 0 ? first : second; };
+}
+
+// Records every Progress event of a cipher while it lives.
+struct ProgressLog {
+    explicit ProgressLog(clsCrypGost& cipher) : cipher_(cipher)
+    {
+        cipher_.Progress = [this](std::int32_t& percent) { events.push_back(percent); };
+    }
+    ~ProgressLog() { cipher_.Progress = nullptr; }
+    ProgressLog(const ProgressLog&) = delete;
+    ProgressLog& operator=(const ProgressLog&) = delete;
+
+    std::vector<std::int32_t> events;
+
+private:
+    clsCrypGost& cipher_;
+};
+
+// CBC with an all-zero IV straight over the block primitive, without the layout's framing:
+// lets tests read the layout a ciphertext holds, or build layouts the class would never write.
+inline std::vector<std::uint8_t> RawCbcDecrypt(const detail::GostBlockCipher& cipher, std::vector<std::uint8_t> bytes)
+{
+    std::uint32_t c1 = 0;
+    std::uint32_t c2 = 0;
+    for (std::size_t i = 0; i + 8 <= bytes.size(); i += 8) {
+        const std::uint32_t l0 = detail::load_be32(&bytes[i]);
+        const std::uint32_t r0 = detail::load_be32(&bytes[i + 4]);
+        std::uint32_t l = l0;
+        std::uint32_t r = r0;
+        cipher.DecryptBlock(r, l);
+        detail::store_be32(&bytes[i], l ^ c1);
+        detail::store_be32(&bytes[i + 4], r ^ c2);
+        c1 = l0;
+        c2 = r0;
+    }
+    return bytes;
+}
+
+inline std::vector<std::uint8_t> RawCbcEncrypt(const detail::GostBlockCipher& cipher, std::vector<std::uint8_t> bytes)
+{
+    std::uint32_t c1 = 0;
+    std::uint32_t c2 = 0;
+    for (std::size_t i = 0; i + 8 <= bytes.size(); i += 8) {
+        std::uint32_t l = detail::load_be32(&bytes[i]) ^ c1;
+        std::uint32_t r = detail::load_be32(&bytes[i + 4]) ^ c2;
+        cipher.EncryptBlock(l, r);
+        detail::store_be32(&bytes[i], l);
+        detail::store_be32(&bytes[i + 4], r);
+        c1 = l;
+        c2 = r;
+    }
+    return bytes;
+}
+
+// The 32 subkeys' worth of key text as the block primitive takes it.
+inline void KeyBlockCipher(detail::GostBlockCipher& cipher, std::string_view key)
+{
+    cipher.SetKey(detail::MakeKeyBlock(key));
+}
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir()
+    {
+        std::random_device device;
+        path_ = std::filesystem::temp_directory_path()
+            / ("korvane-crypto-test-" + std::to_string(device()) + std::to_string(device()));
+        std::filesystem::create_directories(path_);
+    }
+    ~TempDir()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+    [[nodiscard]] std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+} // namespace korvane::test

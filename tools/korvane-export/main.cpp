@@ -1,0 +1,69 @@
+// korvane-export: the terminal export without the window, for scripts and scheduled runs.
+//
+//   korvane-export --server S --login L --out PATH [--yes]
+//
+// The password comes from KORVANE_PASSWORD, else is asked for without echo when standard input
+// is a terminal, else is empty; it is never taken from the command line. Exit status: 0 after
+// "Terminado!", 1 after a reported failure or Cancel, 2 on a usage error.
+
+#include "ConsoleOperator.h"
+#include "ExportTerminals.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kExitFinished = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "Utilização: korvane-export --server SERVIDOR --login UTILIZADOR --out FICHEIRO [--yes]\n"
+    "  Exporta os terminais da base de dados nitgenacdbsql00 para um ficheiro XML.\n"
+    "  --server  servidor SQL Server: anfitrião, anfitrião\\instância ou anfitrião,porta\n"
+    "  --login   utilizador SQL Server\n"
+    "  --out     caminho do ficheiro XML\n"
+    "  --yes     sobrepõe um ficheiro existente sem perguntar\n"
+    "  A palavra-passe vem de KORVANE_PASSWORD; sem ela é pedida no terminal.\n";
+
+int UsageError(const QString& reason)
+{
+    std::fprintf(stderr, "korvane-export: %s\n%s", reason.toUtf8().constData(), kUsage);
+    return kExitUsage;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication application(argc, argv);
+
+    const QCommandLineOption server(QStringLiteral("server"), QString(), QStringLiteral("SERVIDOR"));
+    const QCommandLineOption login(QStringLiteral("login"), QString(), QStringLiteral("UTILIZADOR"));
+    const QCommandLineOption out(QStringLiteral("out"), QString(), QStringLiteral("FICHEIRO"));
+    const QCommandLineOption yes(QStringLiteral("yes"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions({server, login, out, yes, help});
+
+    if (!parser.parse(QCoreApplication::arguments()))
+        return UsageError(parser.errorText());
+    if (parser.isSet(help)) {
+        std::fputs(kUsage, stdout);
+        return kExitFinished;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return UsageError(QStringLiteral("argumento a mais: %1").arg(parser.positionalArguments().first()));
+    for (const QCommandLineOption* required : {&server, &login, &out}) {
+        if (!parser.isSet(*required))
+            return UsageError(QStringLiteral("falta --%1").arg(required->names().first()));
+    }
+
+    korvane::ConsoleOperator op({parser.value(server), parser.value(login), parser.value(out), parser.isSet(yes)});
+    korvane::ExportTerminals(op);
+    return op.finished() ? kExitFinished : kExitFailed;
+}
