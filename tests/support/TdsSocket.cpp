@@ -1,0 +1,208 @@
+// POSIX sockets for the TDS test server. The only file of the test server that includes OS headers.
+
+#include "TdsSocket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace korvane::test::net {
+
+namespace {
+
+std::string systemReason(const char* operation)
+{
+    return std::string(operation) + ": " + std::strerror(errno);
+}
+
+int fd(std::intptr_t handle) noexcept
+{
+    return static_cast<int>(handle);
+}
+
+// Polls `handle` for `events` and the stop signal; -1 waits for good.
+// Answers Ok when `handle` is ready (or in error, which the following call reports).
+IoStatus waitFor(int handle, short events, const StopSignal& stop, int timeoutMs) noexcept
+{
+    pollfd fds[2] = {{handle, events, 0}, {fd(stop.handle()), POLLIN, 0}};
+    for (;;) {
+        if (stop.raised())
+            return IoStatus::Stopped;
+        const int ready = ::poll(fds, 2, timeoutMs);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0)
+            return IoStatus::Closed;
+        if (ready == 0)
+            return IoStatus::TimedOut;
+        if (fds[1].revents != 0)
+            return IoStatus::Stopped;
+        return IoStatus::Ok;
+    }
+}
+
+} // namespace
+
+StopSignal::StopSignal()
+{
+    int ends[2];
+    if (::pipe(ends) != 0)
+        throw SocketError{systemReason("pipe")};
+    readEnd_ = ends[0];
+    writeEnd_ = ends[1];
+}
+
+StopSignal::~StopSignal()
+{
+    ::close(fd(readEnd_));
+    ::close(fd(writeEnd_));
+}
+
+void StopSignal::raise() noexcept
+{
+    if (raised_.exchange(true))
+        return;
+    // Never read: the pipe stays readable, which is what every poll on it waits for.
+    const char byte = 1;
+    while (::write(fd(writeEnd_), &byte, 1) < 0 && errno == EINTR) {
+    }
+}
+
+bool StopSignal::raised() const noexcept
+{
+    return raised_.load();
+}
+
+bool StopSignal::sleepFor(std::chrono::milliseconds duration) const noexcept
+{
+    const auto deadline = std::chrono::steady_clock::now() + duration;
+    for (;;) {
+        if (raised())
+            return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return true;
+        pollfd pfd{fd(readEnd_), POLLIN, 0};
+        ::poll(&pfd, 1, static_cast<int>(left.count()));
+    }
+}
+
+Socket::~Socket()
+{
+    close();
+}
+
+Socket::Socket(Socket&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+
+Socket& Socket::operator=(Socket&& other) noexcept
+{
+    if (this != &other) {
+        close();
+        handle_ = std::exchange(other.handle_, -1);
+    }
+    return *this;
+}
+
+ReceiveResult Socket::receive(std::span<std::byte> buffer, const StopSignal& stop,
+                              std::optional<std::chrono::milliseconds> timeout) noexcept
+{
+    const int timeoutMs = timeout ? static_cast<int>(timeout->count()) : -1;
+    const IoStatus ready = waitFor(fd(handle_), POLLIN, stop, timeoutMs);
+    if (ready != IoStatus::Ok)
+        return {ready};
+    for (;;) {
+        const ssize_t got = ::recv(fd(handle_), buffer.data(), buffer.size(), 0);
+        if (got > 0)
+            return {IoStatus::Ok, static_cast<std::size_t>(got)};
+        if (got < 0 && errno == EINTR)
+            continue;
+        return {IoStatus::Closed};
+    }
+}
+
+IoStatus Socket::sendAll(std::span<const std::byte> data, const StopSignal& stop) noexcept
+{
+    while (!data.empty()) {
+        const IoStatus ready = waitFor(fd(handle_), POLLOUT, stop, -1);
+        if (ready != IoStatus::Ok)
+            return ready;
+        const ssize_t sent = ::send(fd(handle_), data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+            continue;
+        if (sent < 0)
+            return IoStatus::Closed;
+        data = data.subspan(static_cast<std::size_t>(sent));
+    }
+    return IoStatus::Ok;
+}
+
+void Socket::shutdownAndClose() noexcept
+{
+    if (handle_ >= 0)
+        ::shutdown(fd(handle_), SHUT_WR);
+    close();
+}
+
+void Socket::close() noexcept
+{
+    if (handle_ >= 0)
+        ::close(fd(std::exchange(handle_, -1)));
+}
+
+Listener::Listener(std::uint16_t port)
+{
+    const int handle = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (handle < 0)
+        throw SocketError{systemReason("socket")};
+    handle_ = handle;
+    const int on = 1;
+    ::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(handle, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
+        || ::listen(handle, 16) != 0) {
+        SocketError error{systemReason("bind/listen on 127.0.0.1")};
+        ::close(handle);
+        throw error;
+    }
+    socklen_t length = sizeof address;
+    if (::getsockname(handle, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        SocketError error{systemReason("getsockname")};
+        ::close(handle);
+        throw error;
+    }
+    port_ = ntohs(address.sin_port);
+}
+
+Listener::~Listener()
+{
+    ::close(fd(handle_));
+}
+
+std::optional<Socket> Listener::accept(const StopSignal& stop)
+{
+    for (;;) {
+        if (waitFor(fd(handle_), POLLIN, stop, -1) != IoStatus::Ok)
+            return std::nullopt;
+        const int client = ::accept(fd(handle_), nullptr, nullptr);
+        if (client < 0)
+            continue;   // the client gave up between poll and accept, or a signal interrupted us
+        const int on = 1;
+        ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        ::fcntl(client, F_SETFD, FD_CLOEXEC);
+        return Socket(client);
+    }
+}
+
+} // namespace korvane::test::net

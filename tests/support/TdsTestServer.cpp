@@ -1,0 +1,614 @@
+#include "TdsTestServer.h"
+
+#include "TdsProtocol.h"
+#include "TdsSocket.h"
+
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+namespace korvane::test {
+
+namespace {
+
+using tds::MessageWriter;
+
+constexpr char16_t kServerName[] = u"KORVANE-TDS";
+constexpr std::uint16_t kNullable = 0x0001;
+
+// Ends a session: the client went away, the server is stopping, or the script says to drop the client.
+struct SessionEnded {};
+
+// SQL Server's own texts for the failures the export run must report.
+tds::ServerMessage loginFailed(const QString& user)
+{
+    return {18456, 1, 14, QStringLiteral("Login failed for user '%1'.").arg(user)};
+}
+
+tds::ServerMessage cannotOpenDatabase(const QString& database)
+{
+    return {4060, 1, 11,
+            QStringLiteral("Cannot open database \"%1\" requested by the login. The login failed.").arg(database)};
+}
+
+tds::ServerMessage invalidObjectName(const QString& name)
+{
+    return {208, 1, 16, QStringLiteral("Invalid object name '%1'.").arg(name)};
+}
+
+tds::ServerMessage selectPermissionDenied(const QString& database)
+{
+    return {229, 5, 14,
+            QStringLiteral("The SELECT permission was denied on the object 'NGAC_Terminal', database '%1', schema 'dbo'.")
+                .arg(database)};
+}
+
+// ---- the terminal query's result ----
+
+void columnType(MessageWriter& out, std::uint8_t type, std::uint16_t maxLength)
+{
+    out.u8(type);
+    out.u16(maxLength);
+    if (type == tds::kTypeNVarChar)
+        out.bytes(tds::kCollation, sizeof tds::kCollation);
+}
+
+void column(MessageWriter& out, QStringView name, auto&& typeInfo)
+{
+    out.u32(0);             // user type
+    out.u16(kNullable);
+    typeInfo();
+    out.bVarchar(name);
+}
+
+void writeTerminalColumns(MessageWriter& out, const ServerConfig& config)
+{
+    const auto descriptionLength = config.descriptionLength > 0
+        ? static_cast<std::uint16_t>(config.descriptionLength * 2)
+        : tds::kMaxLength;
+    out.u8(tds::kTokenColMetadata);
+    out.u16(6);
+    column(out, u"NodeId", [&] { out.u8(tds::kTypeIntN); out.u8(4); });
+    column(out, u"NodeName", [&] { columnType(out, tds::kTypeNVarChar, 50 * 2); });
+    column(out, u"Description", [&] { columnType(out, tds::kTypeNVarChar, descriptionLength); });
+    column(out, u"RegDate", [&] { out.u8(tds::kTypeDateTimeN); out.u8(8); });
+    if (config.macAddrAsText)
+        column(out, u"MacAddr", [&] { columnType(out, tds::kTypeNVarChar, 50 * 2); });
+    else
+        column(out, u"MacAddr", [&] { columnType(out, tds::kTypeBigVarBinary, 50); });
+    column(out, u"Status", [&] { out.u8(tds::kTypeIntN); out.u8(1); });
+}
+
+constexpr std::uint16_t kNullShortLength = 0xFFFF;
+constexpr std::uint64_t kNullPlpLength = ~std::uint64_t{0};
+
+void writeNVarChar(MessageWriter& out, const std::optional<QString>& value)
+{
+    if (!value) {
+        out.u16(kNullShortLength);
+        return;
+    }
+    out.u16(static_cast<std::uint16_t>(value->size() * 2));
+    out.ucs2(*value);
+}
+
+// A (max) value travels as PLP: its total length, chunks that each carry their own length, and a zero terminator.
+void writePlpNVarChar(MessageWriter& out, const std::optional<QString>& value)
+{
+    if (!value) {
+        out.u64(kNullPlpLength);
+        return;
+    }
+    const auto bytes = static_cast<std::uint64_t>(value->size()) * 2;
+    out.u64(bytes);
+    if (bytes > 0) {
+        out.u32(static_cast<std::uint32_t>(bytes));
+        out.ucs2(*value);
+    }
+    out.u32(0);
+}
+
+void writeVarBinary(MessageWriter& out, const std::optional<QByteArray>& value)
+{
+    if (!value) {
+        out.u16(kNullShortLength);
+        return;
+    }
+    out.u16(static_cast<std::uint16_t>(value->size()));
+    out.bytes(value->constData(), static_cast<std::size_t>(value->size()));
+}
+
+void writeDateTimeN(MessageWriter& out, const std::optional<QDateTime>& value)
+{
+    if (!value || !value->isValid()) {
+        out.u8(0);
+        return;
+    }
+    // The wall-clock fields as they stand: DATETIME has no zone.
+    const QDate date = value->date();
+    const auto wire = tds::toDateTimeWire(date.year(), date.month(), date.day(), value->time().msecsSinceStartOfDay());
+    out.u8(8);
+    out.i32(wire.days);
+    out.u32(wire.ticks);
+}
+
+void writeRow(MessageWriter& out, const TerminalRow& row, const ServerConfig& config)
+{
+    out.u8(tds::kTokenRow);
+    if (row.nodeId) {
+        out.u8(4);
+        out.i32(*row.nodeId);
+    } else {
+        out.u8(0);
+    }
+    writeNVarChar(out, row.nodeName);
+    if (config.descriptionLength > 0)
+        writeNVarChar(out, row.description);
+    else
+        writePlpNVarChar(out, row.description);
+    writeDateTimeN(out, row.regDate);
+    if (config.macAddrAsText)
+        writeNVarChar(out, row.macAddr ? std::optional<QString>(QString::fromUtf8(*row.macAddr)) : std::nullopt);
+    else
+        writeVarBinary(out, row.macAddr);
+    if (row.status) {
+        out.u8(1);
+        out.u8(*row.status);
+    } else {
+        out.u8(0);
+    }
+}
+
+void writeSingleInt(MessageWriter& out, std::int32_t value)
+{
+    out.u8(tds::kTokenColMetadata);
+    out.u16(1);
+    column(out, u"", [&] { out.u8(tds::kTypeIntN); out.u8(4); });
+    out.u8(tds::kTokenRow);
+    out.u8(4);
+    out.i32(value);
+    tds::writeDone(out, tds::kDoneCount, tds::kCurCmdSelect, 1);
+}
+
+void writeFailure(MessageWriter& out, const tds::ServerMessage& message)
+{
+    tds::writeMessage(out, message, kServerName);
+    tds::writeDone(out, tds::kDoneError);
+}
+
+} // namespace
+
+struct detail::ServerState {
+    ServerState(ServerConfig c, std::uint16_t port) : config(std::move(c)), listener(port) {}
+
+    void acceptClients();
+    void serve(net::Socket socket, std::uint16_t spid);
+    void sessionEnded();
+
+    const ServerConfig config;
+    net::StopSignal stop;
+    net::Listener listener;
+    std::thread acceptor;
+    // Touched by the acceptor only, until it is joined. A long-running server reaps the finished ones as it goes.
+    struct SessionThread {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> finished;
+    };
+    std::vector<SessionThread> sessions;
+
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    std::vector<LoginRecord> logins;
+    std::vector<QString> queries;
+    int accepted = 0;
+    int open = 0;
+};
+
+namespace {
+
+class Session {
+public:
+    Session(detail::ServerState& server, net::Socket socket, std::uint16_t spid)
+        : server_(server), config_(server.config), socket_(std::move(socket)), spid_(spid)
+    {
+    }
+
+    void run()
+    {
+        try {
+            serve();
+        } catch (const SessionEnded&) {
+        } catch (const tds::ProtocolError&) {
+        }
+        socket_.shutdownAndClose();
+    }
+
+private:
+    enum class LoginOutcome { LoggedIn, Refused };
+
+    void serve()
+    {
+        if (config_.fault == ServerFault::SilentAfterAccept)
+            return drainUntilClosed();
+        auto message = nextMessage();
+        if (message && message->type == tds::PacketType::PreLogin) {
+            answerPreLogin();
+            message = nextMessage();
+        }
+        if (!message || message->type != tds::PacketType::Login7)
+            return;
+        if (logIn(*message) == LoginOutcome::Refused)
+            return drainUntilClosed();
+        while ((message = nextMessage())) {
+            switch (message->type) {
+            case tds::PacketType::Attention:
+                answerAttention();
+                break;
+            case tds::PacketType::SqlBatch:
+                answerBatch(tds::decodeSqlBatch(message->payload));
+                break;
+            case tds::PacketType::Rpc: {
+                auto out = writer();
+                writeFailure(out, {50000, 1, 16,
+                                   QStringLiteral("Test server: remote procedure calls are not served; send the text "
+                                                  "as a batch (SQLExecDirect, not SQLPrepare).")});
+                out.finish();
+                break;
+            }
+            default: {
+                auto out = writer();    // transaction manager requests and the like: nothing to do
+                tds::writeDone(out, tds::kDoneFinal);
+                out.finish();
+                break;
+            }
+            }
+        }
+    }
+
+    // ---- input ----
+
+    // The next message, an attention first when one is waiting; nullopt once the client has closed.
+    std::optional<tds::Message> nextMessage()
+    {
+        for (;;) {
+            if (in_.takeAttention())
+                return tds::Message{tds::PacketType::Attention, {}};
+            if (auto message = in_.takeMessage())
+                return message;
+            if (receive(std::nullopt) != net::IoStatus::Ok)
+                return std::nullopt;
+        }
+    }
+
+    // Looks, without waiting, whether the client has asked to cancel what we are sending.
+    bool attentionArrived()
+    {
+        for (;;) {
+            const auto status = receive(std::chrono::milliseconds(0));
+            if (status == net::IoStatus::TimedOut)
+                break;
+            if (status != net::IoStatus::Ok)
+                throw SessionEnded{};
+        }
+        return in_.takeAttention();
+    }
+
+    net::IoStatus receive(std::optional<std::chrono::milliseconds> timeout)
+    {
+        const auto got = socket_.receive(std::as_writable_bytes(std::span(buffer_)), server_.stop, timeout);
+        if (got.status == net::IoStatus::Ok)
+            in_.append(std::span(buffer_).first(got.bytes));
+        return got.status;
+    }
+
+    void drainUntilClosed()
+    {
+        while (receive(std::nullopt) == net::IoStatus::Ok) {
+        }
+    }
+
+    // ---- output ----
+
+    MessageWriter writer()
+    {
+        return MessageWriter(
+            [this](std::span<const std::uint8_t> packet) {
+                if (socket_.sendAll(std::as_bytes(packet), server_.stop) != net::IoStatus::Ok)
+                    throw SessionEnded{};
+            },
+            packetSize_, spid_);
+    }
+
+    void waitBeforeAnswering()
+    {
+        if (config_.answerDelay.count() > 0 && !server_.stop.sleepFor(config_.answerDelay))
+            throw SessionEnded{};
+    }
+
+    void answerPreLogin()
+    {
+        auto out = writer();
+        const auto payload = tds::preLoginResponse();
+        out.bytes(payload.data(), payload.size());
+        out.finish();
+    }
+
+    void answerAttention()
+    {
+        auto out = writer();
+        tds::writeDone(out, tds::kDoneAttention);
+        out.finish();
+    }
+
+    // ---- login ----
+
+    LoginOutcome logIn(const tds::Message& message)
+    {
+        const auto login = tds::decodeLogin7(message.payload);
+        {
+            std::lock_guard lock(server_.mutex);
+            server_.logins.push_back({login.userName, login.password, login.database, login.hostName, login.appName,
+                                      login.serverName, login.libraryName, login.tdsVersion, login.packetSize});
+        }
+        if (config_.fault == ServerFault::CloseBeforeLoginAck)
+            throw SessionEnded{};
+        waitBeforeAnswering();
+
+        auto out = writer();
+        if (login.userName != config_.login || login.password != config_.password) {
+            writeFailure(out, loginFailed(login.userName));
+            out.finish();
+            return LoginOutcome::Refused;
+        }
+        const QString database = login.database.isEmpty() ? config_.catalog : login.database;
+        if (database != config_.catalog) {
+            tds::writeMessage(out, cannotOpenDatabase(database), kServerName);
+            writeFailure(out, loginFailed(login.userName));
+            out.finish();
+            return LoginOutcome::Refused;
+        }
+
+        // What SQL Server sends, in its order; FreeTDS turns the two INFO messages into SQL_SUCCESS_WITH_INFO.
+        const std::size_t asked = config_.packetSize > 0 ? static_cast<std::size_t>(config_.packetSize) : login.packetSize;
+        const std::size_t packetSize =
+            asked >= tds::kMinPacketSize && asked <= tds::kMaxPacketSize ? asked : tds::kDefaultPacketSize;
+        tds::writeEnvChange(out, tds::kEnvDatabase, database, u"master");
+        tds::writeMessage(out, {5701, 2, 0, QStringLiteral("Changed database context to '%1'.").arg(database)},
+                          kServerName);
+        tds::writeCollationChange(out);
+        tds::writeEnvChange(out, tds::kEnvLanguage, u"us_english", u"");
+        tds::writeMessage(out, {5703, 1, 0, QStringLiteral("Changed language setting to us_english.")}, kServerName);
+        tds::writeLoginAck(out);
+        tds::writeEnvChange(out, tds::kEnvPacketSize, QString::number(packetSize),
+                            QString::number(tds::kDefaultPacketSize));
+        tds::writeDone(out, tds::kDoneFinal);
+        out.finish();
+        packetSize_ = packetSize;
+        return LoginOutcome::LoggedIn;
+    }
+
+    // ---- batches ----
+
+    void answerBatch(const QString& text)
+    {
+        {
+            std::lock_guard lock(server_.mutex);
+            server_.queries.push_back(text);
+        }
+        // Script runners such as bsqldb send each batch with the line break that ended it.
+        QStringView statement(text);
+        while (statement.endsWith(u'\n') || statement.endsWith(u'\r'))
+            statement.chop(1);
+        if (statement == QStringView(kTerminalQuery))
+            return answerTerminalQuery();
+
+        auto out = writer();
+        static const QRegularExpression fromTable(QStringLiteral(R"(\bfrom\s+([\w.\[\]#@]+))"),
+                                                  QRegularExpression::CaseInsensitiveOption);
+        static const QRegularExpression spid(QStringLiteral(R"(^\s*select\s+@@spid\s*;?\s*$)"),
+                                             QRegularExpression::CaseInsensitiveOption);
+        if (const auto match = fromTable.match(text); match.hasMatch()) {
+            const QString table = match.captured(1);
+            if (QString(table).remove(QLatin1Char('[')).remove(QLatin1Char(']')).endsWith(
+                    QLatin1String("NGAC_Terminal"), Qt::CaseInsensitive))
+                // Our table, asked for with other words: say so loudly instead of guessing an answer.
+                writeFailure(out, {50000, 1, 16, QStringLiteral("Test server: unexpected query text: %1").arg(text)});
+            else
+                writeFailure(out, invalidObjectName(table));
+        } else if (spid.match(text).hasMatch()) {
+            writeSingleInt(out, spid_);
+        } else {
+            tds::writeDone(out, tds::kDoneFinal);  // SET options and the like
+        }
+        out.finish();
+    }
+
+    void answerTerminalQuery()
+    {
+        waitBeforeAnswering();
+        if (attentionArrived())
+            return answerAttention();
+        auto out = writer();
+        if (config_.fault == ServerFault::UnknownTable) {
+            writeFailure(out, invalidObjectName(QStringLiteral("NGAC_Terminal")));
+            return out.finish();
+        }
+        if (config_.fault == ServerFault::QueryError) {
+            writeFailure(out, selectPermissionDenied(config_.catalog));
+            return out.finish();
+        }
+
+        writeTerminalColumns(out, config_);
+        const bool closeMidRows = config_.fault == ServerFault::CloseMidRows;
+        std::uint64_t checkedAt = out.packetsSent();
+        std::size_t sent = 0;
+        for (const auto& row : config_.rows) {
+            if (closeMidRows && sent == static_cast<std::size_t>(std::max(config_.closeAfterRows, 0)))
+                break;
+            writeRow(out, row, config_);
+            ++sent;
+            if (out.packetsSent() != checkedAt) {
+                checkedAt = out.packetsSent();
+                if (attentionArrived()) {
+                    tds::writeDone(out, tds::kDoneAttention);
+                    return out.finish();
+                }
+            }
+        }
+        if (closeMidRows) {
+            out.flushPartial();
+            throw SessionEnded{};
+        }
+        tds::writeDone(out, tds::kDoneCount, tds::kCurCmdSelect, sent);
+        out.finish();
+    }
+
+    detail::ServerState& server_;
+    const ServerConfig& config_;
+    net::Socket socket_;
+    std::uint16_t spid_;
+    tds::InboundStream in_;
+    std::size_t packetSize_ = tds::kDefaultPacketSize;
+    std::array<std::uint8_t, 64 * 1024> buffer_{};
+};
+
+} // namespace
+
+void detail::ServerState::acceptClients()
+{
+    while (auto socket = listener.accept(stop)) {
+        std::uint16_t spid = 0;
+        {
+            std::lock_guard lock(mutex);
+            ++accepted;
+            ++open;
+            spid = static_cast<std::uint16_t>(50 + accepted);
+        }
+        changed.notify_all();
+        std::erase_if(sessions, [](SessionThread& session) {
+            if (!session.finished->load())
+                return false;
+            session.thread.join();
+            return true;
+        });
+        auto finished = std::make_shared<std::atomic<bool>>(false);
+        sessions.push_back({std::thread([this, spid, finished, client = std::move(*socket)]() mutable {
+                                serve(std::move(client), spid);
+                                finished->store(true);
+                            }),
+                            finished});
+    }
+}
+
+void detail::ServerState::serve(net::Socket socket, std::uint16_t spid)
+{
+    Session(*this, std::move(socket), spid).run();
+    sessionEnded();
+}
+
+void detail::ServerState::sessionEnded()
+{
+    {
+        std::lock_guard lock(mutex);
+        --open;
+    }
+    changed.notify_all();
+}
+
+TdsTestServer::TdsTestServer(ServerConfig config) : TdsTestServer(std::move(config), 0) {}
+
+namespace {
+
+// The columns' declared sizes, which the wire format relies on: a value that does not fit is a mistake in the
+// test, said at once rather than sent as a stream no client can read.
+void checkRowsFit(const ServerConfig& config)
+{
+    constexpr qsizetype kShortColumn = 50;
+    if (config.descriptionLength < 0 || config.descriptionLength > 4000)
+        throw std::invalid_argument("TDS test server: descriptionLength must be 0 (max) or 1..4000");
+    for (std::size_t i = 0; i < config.rows.size(); ++i) {
+        const auto& row = config.rows[i];
+        const auto tooLong = [&](const char* column, qsizetype limit) {
+            throw std::invalid_argument("TDS test server: row " + std::to_string(i) + ": " + column
+                                        + " longer than its column (" + std::to_string(limit) + ")");
+        };
+        if (row.nodeName && row.nodeName->size() > kShortColumn)
+            tooLong("NodeName", kShortColumn);
+        if (row.macAddr && row.macAddr->size() > kShortColumn
+            && (!config.macAddrAsText || QString::fromUtf8(*row.macAddr).size() > kShortColumn))
+            tooLong("MacAddr", kShortColumn);
+        if (config.descriptionLength > 0 && row.description && row.description->size() > config.descriptionLength)
+            tooLong("Description", config.descriptionLength);
+    }
+}
+
+} // namespace
+
+TdsTestServer::TdsTestServer(ServerConfig config, quint16 port)
+{
+    checkRowsFit(config);
+    try {
+        state_ = std::make_unique<detail::ServerState>(std::move(config), port);
+    } catch (const net::SocketError& error) {
+        throw std::runtime_error("TDS test server: " + error.what);
+    }
+    state_->acceptor = std::thread([state = state_.get()] { state->acceptClients(); });
+}
+
+TdsTestServer::~TdsTestServer()
+{
+    state_->stop.raise();
+    state_->acceptor.join();
+    for (auto& session : state_->sessions)
+        session.thread.join();
+}
+
+quint16 TdsTestServer::port() const
+{
+    return state_->listener.port();
+}
+
+QString TdsTestServer::serverText() const
+{
+    return QStringLiteral("127.0.0.1,%1").arg(port());
+}
+
+std::vector<LoginRecord> TdsTestServer::logins() const
+{
+    std::lock_guard lock(state_->mutex);
+    return state_->logins;
+}
+
+std::vector<QString> TdsTestServer::queries() const
+{
+    std::lock_guard lock(state_->mutex);
+    return state_->queries;
+}
+
+int TdsTestServer::connectionsAccepted() const
+{
+    std::lock_guard lock(state_->mutex);
+    return state_->accepted;
+}
+
+int TdsTestServer::connectionsOpen() const
+{
+    std::lock_guard lock(state_->mutex);
+    return state_->open;
+}
+
+bool TdsTestServer::waitForConnectionsOpen(int count, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(state_->mutex);
+    return state_->changed.wait_for(lock, timeout, [&] { return state_->open == count; });
+}
+
+} // namespace korvane::test
