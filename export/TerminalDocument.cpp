@@ -4,6 +4,8 @@
 #include <QSaveFile>
 #include <QXmlStreamWriter>
 
+#include <cerrno>
+
 namespace korvane {
 
 namespace {
@@ -232,8 +234,13 @@ bool TerminalDocument::save(const QString& path, QString& reason) const
         reason = file.errorString();
         return false;
     }
+    errno = 0;
     if (file.write(bytes) != bytes.size()) {
-        reason = file.errorString();
+        // A short write (a full disk, a file-size limit) leaves QSaveFile without an error of
+        // its own, so the operator would read "Unknown error": take the system's reason.
+        const int systemError = errno;
+        reason = file.error() == QFileDevice::NoError && systemError != 0 ? qt_error_string(systemError)
+                                                                          : file.errorString();
         file.cancelWriting();
         return false;
     }

@@ -285,9 +285,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, SaveFaultTest,
     ::testing::Values(SaveFaultCase{"ReadOnlyFolder", ReadOnlyFolder, QStringLiteral("Permission denied")},
                       SaveFaultCase{"FolderAtThePath", FolderAtThePath, QStringLiteral("Filename refers to a directory")},
-                      // TODO: a short write comes back from QSaveFile without an error of its own, so the box
-                      // reads "Unknown error"; TerminalDocument::save should give errno's reason (EFBIG, ENOSPC).
-                      SaveFaultCase{"FullDisk", OldFileOnAFullDisk, QString(), true},
+                      SaveFaultCase{"FullDisk", OldFileOnAFullDisk, QStringLiteral("File too large"), true},
                       SaveFaultCase{"MissingFolder", MissingFolderBesideAnOldFile,
                                     QStringLiteral("No such file or directory")}),
     [](const auto& info) { return std::string(info.param.name); });
