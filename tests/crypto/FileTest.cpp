@@ -1,4 +1,5 @@
 #include "CryptoTestSupport.h"
+#include "FileSizeLimit.h"
 
 #include "GostFiles.h"
 #include "clsCrypGost.h"
@@ -208,30 +209,7 @@ TEST_F(FileOperations, ProgressHandlerThatThrowsIsAFailureThatKeepsOutFile)
 }
 
 #ifndef _WIN32
-// Writes beyond a process file-size limit fail (EFBIG) even for root, so the write itself can be
-// made to fail after the old OutFile would have been deleted.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &previous_);
-        rlimit limit = previous_;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &previous_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit previous_{};
-    void (*previousHandler_)(int) = nullptr;
-};
+using korvane::test::FileSizeLimit;
 
 TEST_F(FileOperations, FailedWriteLeavesTheOldOutFileIntact)
 {

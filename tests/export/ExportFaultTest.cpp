@@ -3,6 +3,7 @@
 // failure must end in one clear box, with the connection closed and the old file exactly as it
 // was; every large case must come out whole.
 
+#include "FileSizeLimit.h"
 #include "ExportTerminals.h"
 
 #include "ExportTestSupport.h"
@@ -73,32 +74,7 @@ std::vector<QStringList> ReadTerminals(const QByteArray& xml)
 }
 
 #ifdef Q_OS_UNIX
-// A process file-size limit: writes beyond it fail with EFBIG whoever runs the test, as on a
-// full disk, after the save has begun. SIGXFSZ would end the process, so it is ignored meanwhile.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_previous);
-        rlimit limit = m_previous;
-        limit.rlim_cur = bytes;
-        m_applied = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_previous);
-        std::signal(SIGXFSZ, m_previousHandler);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-    bool applied() const { return m_applied; }
-
-private:
-    rlimit m_previous{};
-    void (*m_previousHandler)(int) = nullptr;
-    bool m_applied = false;
-};
+using korvane::test::FileSizeLimit;
 #endif
 
 class ExportFaultTest : public ::testing::Test {
