@@ -3,8 +3,9 @@
 // failure must end in one clear box, with the connection closed and the old file exactly as it
 // was; every large case must come out whole.
 
-#include "FileSizeLimit.h"
 #include "ExportTerminals.h"
+#include "FileSizeLimit.h"
+#include "Unprivileged.h"
 
 #include "ExportTestSupport.h"
 #include "ScriptedOperator.h"
@@ -173,8 +174,34 @@ struct SaveFaultCase {
     // Prepares the folder and returns the path to save at, or a reason to skip the case here.
     std::function<QString(const QString& root, QString& skipReason)> arrange;
     QString reason;   // the system's reason the box gives after kSaveFailed
-    bool fullDisk = false;
+    enum class Condition {
+        AsIs,
+        WithoutRoot, // permissions that root would pass by
+        FullDisk,    // a file-size limit leaves room for less than the document
+    } condition = Condition::AsIs;
 };
+
+#ifdef Q_OS_UNIX
+// The boxes of a run as text, to come back from a child process, and back into messages.
+std::string MessagesAsText(const std::vector<Message>& messages)
+{
+    QString text;
+    for (const Message& m : messages)
+        text += QString::number(static_cast<int>(m.icon)) + u'\x1f' + m.title + u'\x1f' + m.text + u'\x1e';
+    return text.toStdString();
+}
+
+std::vector<Message> MessagesFromText(const std::string& text)
+{
+    std::vector<Message> messages;
+    for (const QString& record : QString::fromStdString(text).split(u'\x1e', Qt::SkipEmptyParts)) {
+        const QStringList parts = record.split(u'\x1f');
+        if (parts.size() == 3)
+            messages.push_back({parts[2], parts[1], static_cast<MessageIcon>(parts[0].toInt())});
+    }
+    return messages;
+}
+#endif
 
 class SaveFaultTest : public ExportFaultTest, public ::testing::WithParamInterface<SaveFaultCase> {
 protected:
@@ -199,16 +226,24 @@ TEST_P(SaveFaultTest, OneBoxWithTheReasonConnectionClosedOldFileKept)
     const QMap<QString, QByteArray> before = Snapshot(folder.path());
 
 #ifdef Q_OS_UNIX
-    // Only the full-disk case leaves room for less than the document.
-    std::optional<FileSizeLimit> limit;
-    if (c.fullDisk) {
-        limit.emplace(4096);
-        ASSERT_TRUE(limit->applied());
+    if (c.condition == SaveFaultCase::Condition::WithoutRoot) {
+        // The run happens in a child without root's privileges; the server stays in this process.
+        const std::optional<std::string> boxes = RunUnprivileged([this] {
+            ExportTerminals(op, options);
+            return MessagesAsText(op.messages);
+        });
+        ASSERT_TRUE(boxes.has_value()) << "the unprivileged run did not report";
+        op.messages = MessagesFromText(*boxes);
+    } else {
+        std::optional<FileSizeLimit> limit;
+        if (c.condition == SaveFaultCase::Condition::FullDisk) {
+            limit.emplace(4096);
+            ASSERT_TRUE(limit->applied());
+        }
+        ExportTerminals(op, options);
     }
-#endif
+#else
     ExportTerminals(op, options);
-#ifdef Q_OS_UNIX
-    limit.reset();
 #endif
 
     EXPECT_EQ(server->queries().size(), 1u) << "the rows must have been read before the save";
@@ -221,13 +256,38 @@ QString ReadOnlyFolder(const QString& root, QString& skipReason)
     QDir().mkdir(protectedFolder);
     const QString path = protectedFolder + QStringLiteral("/terminais.xml");
     WriteFile(path, kOldFile);
-    QFile::setPermissions(protectedFolder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    // Root (as in CI containers) writes into any folder whatever its permission bits say.
-    QFile probe(protectedFolder + QStringLiteral("/sonda"));
-    if (probe.open(QIODevice::WriteOnly)) {
-        probe.remove();
-        skipReason = QStringLiteral("this user writes into read-only folders (root); run as another user to see it");
-    }
+#ifdef Q_OS_UNIX
+    // Readable by everyone, writable by no one; the run that needs it happens without root.
+    const auto readAndEnter = QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup
+        | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther;
+    QFile::setPermissions(root, readAndEnter | QFileDevice::WriteOwner);
+    // The old file itself may be written by anyone: only the folder refuses.
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                              | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther);
+    QFile::setPermissions(protectedFolder, readAndEnter);
+    Q_UNUSED(skipReason);
+#else
+    Q_UNUSED(root);
+    skipReason = QStringLiteral("read-only folders are not modelled by permission bits on this system");
+#endif
+    return path;
+}
+
+// A writable folder, but the old file in it is read-only to the user.
+QString ReadOnlyOldFile(const QString& root, QString& skipReason)
+{
+    const QString path = root + QStringLiteral("/terminais.xml");
+    WriteFile(path, kOldFile);
+#ifdef Q_OS_UNIX
+    const auto everyone = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+        | QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
+        | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    QFile::setPermissions(root, everyone);
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    Q_UNUSED(skipReason);
+#else
+    skipReason = QStringLiteral("read-only files are not modelled by permission bits on this system");
+#endif
     return path;
 }
 
@@ -259,9 +319,13 @@ QString MissingFolderBesideAnOldFile(const QString& root, QString&)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SaveFaultTest,
-    ::testing::Values(SaveFaultCase{"ReadOnlyFolder", ReadOnlyFolder, QStringLiteral("Permission denied")},
+    ::testing::Values(SaveFaultCase{"ReadOnlyFolder", ReadOnlyFolder, QStringLiteral("Permission denied"),
+                                    SaveFaultCase::Condition::WithoutRoot},
+                      SaveFaultCase{"ReadOnlyOldFile", ReadOnlyOldFile, QStringLiteral("is not writable"),
+                                    SaveFaultCase::Condition::WithoutRoot},
                       SaveFaultCase{"FolderAtThePath", FolderAtThePath, QStringLiteral("Filename refers to a directory")},
-                      SaveFaultCase{"FullDisk", OldFileOnAFullDisk, QStringLiteral("File too large"), true},
+                      SaveFaultCase{"FullDisk", OldFileOnAFullDisk, QStringLiteral("File too large"),
+                                    SaveFaultCase::Condition::FullDisk},
                       SaveFaultCase{"MissingFolder", MissingFolderBesideAnOldFile,
                                     QStringLiteral("No such file or directory")}),
     [](const auto& info) { return std::string(info.param.name); });
