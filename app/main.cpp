@@ -1,5 +1,6 @@
 #include "FileChooser.h"
 #include "MessageBoxes.h"
+#include "ProcessSecrets.h"
 #include "frmKorvane.h"
 
 #include <QApplication>
@@ -7,6 +8,8 @@
 // Korvane reads no arguments, settings or files: it shows its window and waits for the operator.
 int main(int argc, char* argv[])
 {
+    // The password typed into the window must not outlive the process in a core file.
+    static_cast<void>(korvane::KeepSecretsOutOfCoreDumps());
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("korvane"));
 

@@ -2,6 +2,7 @@
 // text between UTF-8 and Windows-1252 and turns the library's results into exit codes.
 
 #include "GostFiles.h"
+#include "ProcessSecrets.h"
 #include "Terminal.h"
 #include "Windows1252.h"
 #include "clsCrypGost.h"
@@ -349,6 +350,8 @@ void Complain(std::string_view reason)
 
 int main(int argc, char** argv)
 {
+    // The key must not outlive the process in a core file.
+    static_cast<void>(korvane::KeepSecretsOutOfCoreDumps());
     try {
         const std::vector<std::string_view> args(argv + 1, argv + argc);
         const std::optional<Invocation> invocation = Parse(args);

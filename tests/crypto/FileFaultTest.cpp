@@ -4,7 +4,7 @@
 
 #include "CryptoTestSupport.h"
 #include "FileSizeLimit.h"
-#include "Unprivileged.h"
+#include "ChildProcess.h"
 
 #include "GostFiles.h"
 #include "clsCrypGost.h"

@@ -5,7 +5,7 @@
 
 #include "ExportTerminals.h"
 #include "FileSizeLimit.h"
-#include "Unprivileged.h"
+#include "ChildProcess.h"
 
 #include "ExportTestSupport.h"
 #include "ScriptedOperator.h"

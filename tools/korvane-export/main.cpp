@@ -8,6 +8,7 @@
 
 #include "ConsoleOperator.h"
 #include "ExportTerminals.h"
+#include "ProcessSecrets.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -39,6 +40,8 @@ int UsageError(const QString& reason)
 
 int main(int argc, char* argv[])
 {
+    // The password must not outlive the process in a core file.
+    static_cast<void>(korvane::KeepSecretsOutOfCoreDumps());
     QCoreApplication application(argc, argv);
 
     const QCommandLineOption server(QStringLiteral("server"), QString(), QStringLiteral("SERVIDOR"));

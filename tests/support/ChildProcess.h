@@ -13,23 +13,17 @@
 
 namespace korvane::test {
 
-// Root reads and writes whatever the permission bits say, so a test of a read-only folder or an
-// unreadable file shows nothing when it runs as root (as CI does). This runs `work` in a child
-// process that has given up root for the unprivileged user "nobody" (uid and gid 65534), and
-// hands back what `work` returned; a test that does not run as root runs `work` in place.
-//
+// Runs `work` in a child process and hands back what it returned: for checks that change the
+// state of the whole process (its limits, its privileges) without changing the test's own.
 // The child shares the parent's files as they were at the fork; it may only use what is safe
 // after a fork in a process with threads (no locks another thread held, no gtest assertions),
-// and ends with _exit so no destructor or handler of the parent's runs twice. Anything it must
-// reach (the folders of the test) needs permissions that let "nobody" in.
+// and ends with _exit so no destructor or handler of the parent's runs twice. `prepare` runs
+// in the child first; when it returns false the child gives up.
 //
-// nullopt when the child could not drop its privileges or did not end normally.
-inline std::optional<std::string> RunUnprivileged(const std::function<std::string()>& work)
+// nullopt when the child gave up or did not end normally.
+inline std::optional<std::string> RunInChild(const std::function<std::string()>& work,
+                                             const std::function<bool()>& prepare = {})
 {
-    if (geteuid() != 0) {
-        return work();
-    }
-    constexpr uid_t kNobody = 65534;
     int channel[2];
     if (pipe(channel) != 0) {
         return std::nullopt;
@@ -42,7 +36,7 @@ inline std::optional<std::string> RunUnprivileged(const std::function<std::strin
     }
     if (child == 0) {
         close(channel[0]);
-        if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0 || geteuid() == 0) {
+        if (prepare && !prepare()) {
             _exit(125);
         }
         const std::string answer = work();
@@ -75,6 +69,22 @@ inline std::optional<std::string> RunUnprivileged(const std::function<std::strin
         return std::nullopt;
     }
     return answer;
+}
+
+// Root reads and writes whatever the permission bits say, so a test of a read-only folder or an
+// unreadable file shows nothing when it runs as root (as CI does). This runs `work` in a child
+// that has given up root for the unprivileged user "nobody" (uid and gid 65534); a test that
+// does not run as root runs `work` in place. Anything the child must reach (the folders of the
+// test) needs permissions that let "nobody" in.
+inline std::optional<std::string> RunUnprivileged(const std::function<std::string()>& work)
+{
+    if (geteuid() != 0) {
+        return work();
+    }
+    constexpr uid_t kNobody = 65534;
+    return RunInChild(work, [] {
+        return setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0 && geteuid() != 0;
+    });
 }
 
 } // namespace korvane::test

@@ -1,0 +1,12 @@
+#pragma once
+
+// Programs that hold a key or a password call this first thing in main, so that what they hold
+// never lands in a core file: core dumps are switched off for the process and, on Linux, the
+// process is marked not dumpable, which also keeps other processes of the same user from
+// reading its memory through ptrace or /proc. False when the system refused; the program can
+// go on, with that protection missing.
+namespace korvane {
+
+bool KeepSecretsOutOfCoreDumps() noexcept;
+
+} // namespace korvane
