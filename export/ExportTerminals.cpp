@@ -1,5 +1,6 @@
 #include "ExportTerminals.h"
 
+#include "ConnectionString.h"
 #include "DatabaseConnection.h"
 #include "TerminalDocument.h"
 
@@ -71,8 +72,11 @@ void ExportTerminals(ExportOperator& op, const ExportOptions& options)
     DatabaseConnection connection;
     qint32 errorNumber = 0;
     QString errorDescription;
-    if (!OpenConnection(connection, server, kCatalog, login, op.passwordText(), options.timeoutSeconds, errorNumber,
-                        errorDescription)) {
+    QString password = op.passwordText();
+    const bool connected = OpenConnection(connection, server, kCatalog, login, password, options.timeoutSeconds,
+                                          errorNumber, errorDescription);
+    WipeSecret(password);
+    if (!connected) {
         ShowFailure(op, errorNumber, errorDescription);
         return;
     }

@@ -3,6 +3,7 @@
 
 #include "GostFiles.h"
 #include "ProcessSecrets.h"
+#include "SecretText.h"
 #include "Terminal.h"
 #include "Windows1252.h"
 #include "clsCrypGost.h"
@@ -165,13 +166,7 @@ public:
     std::string& text() noexcept { return text_; }
 
 private:
-    void Wipe() noexcept
-    {
-        volatile char* p = text_.data();
-        for (std::size_t i = 0; i < text_.size(); ++i) {
-            p[i] = 0;
-        }
-    }
+    void Wipe() noexcept { korvane::WipeSecret(text_); }
 
     std::string text_;
 };

@@ -1,6 +1,7 @@
 #include "ConsoleOperator.h"
 
 #include "Console.h"
+#include "SecretText.h"
 #include "Terminal.h"
 
 #include <QStringList>
@@ -48,7 +49,7 @@ QString ConsoleOperator::passwordText() const
     if (!typed)
         return QString();
     QString password = QString::fromStdString(*typed);
-    std::fill(typed->begin(), typed->end(), '\0');
+    WipeSecret(*typed);
     return password;
 }
 
