@@ -1,7 +1,10 @@
 #include "ProcessSecrets.h"
 #include "detail/Platform.h"
 
+#include "detail/SecureWipe.h"
+
 #include <cerrno>
+#include <cstdlib>
 #include <system_error>
 
 #ifdef _WIN32
@@ -64,6 +67,22 @@ bool KeepSecretsOutOfCoreDumps() noexcept
 #endif
     return kept;
 #endif
+}
+
+std::optional<std::string> TakeSecretFromEnvironment(const char* name)
+{
+    char* value = std::getenv(name);
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    std::string taken(value);
+    detail::SecureWipe(value, taken.size());
+#ifdef _WIN32
+    _putenv_s(name, "");
+#else
+    unsetenv(name);
+#endif
+    return taken;
 }
 
 } // namespace korvane

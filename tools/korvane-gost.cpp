@@ -203,8 +203,8 @@ Secret ObtainKey(const Invocation& invocation)
     Secret utf8;
     if (invocation.keyFile) {
         utf8 = ReadKeyFile(*invocation.keyFile);
-    } else if (const char* variable = std::getenv(std::string(kKeyVariable).c_str())) {
-        utf8 = Secret(variable);
+    } else if (std::optional<std::string> variable = korvane::TakeSecretFromEnvironment(kKeyVariable.data())) {
+        utf8 = Secret(std::move(*variable));
     } else if (std::optional<std::string> typed = korvane::terminal::ReadSecretLine("Key: ")) {
         utf8 = Secret(std::move(*typed));
     } else {

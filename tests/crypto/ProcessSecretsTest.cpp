@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <string_view>
+
 #include <sys/prctl.h>
 #include <sys/resource.h>
 
@@ -24,6 +27,23 @@ TEST(ProcessSecrets, NoCoreFileAndNotDumpable)
     });
     ASSERT_TRUE(state.has_value());
     EXPECT_EQ(*state, "1 0 0 0");
+}
+
+// The value leaves the environment, and the characters where it lay are overwritten: on Linux
+// that memory is what /proc/<pid>/environ shows to whoever may read it.
+TEST(ProcessSecrets, SecretTakenOutOfTheEnvironment)
+{
+    const std::optional<std::string> state = test::RunInChild([] {
+        setenv("KORVANE_TEST_SECRET", "palavra-passe", 1);
+        const char* where = std::getenv("KORVANE_TEST_SECRET");
+        const std::optional<std::string> taken = TakeSecretFromEnvironment("KORVANE_TEST_SECRET");
+        const bool overwritten = std::string_view(where, 13) == std::string_view("\0\0\0\0\0\0\0\0\0\0\0\0\0", 13);
+        return taken.value_or("(none)") + " " + std::to_string(overwritten) + " "
+            + std::to_string(std::getenv("KORVANE_TEST_SECRET") == nullptr) + " "
+            + TakeSecretFromEnvironment("KORVANE_TEST_SECRET").value_or("(none)");
+    });
+    ASSERT_TRUE(state.has_value());
+    EXPECT_EQ(*state, "palavra-passe 1 1 (none)");
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "ConsoleOperator.h"
 
 #include "Console.h"
+#include "ConnectionString.h"
 #include "SecretText.h"
 #include "Terminal.h"
 
@@ -15,7 +16,6 @@ namespace korvane {
 
 namespace {
 
-const char* const kPasswordVariable = "KORVANE_PASSWORD";
 
 void WriteLine(std::FILE* stream, const QString& text)
 {
@@ -39,10 +39,16 @@ ConsoleOperator::ConsoleOperator(Fields fields)
 {
 }
 
+ConsoleOperator::~ConsoleOperator()
+{
+    if (m_fields.password)
+        WipeSecret(*m_fields.password);
+}
+
 QString ConsoleOperator::passwordText() const
 {
-    if (qEnvironmentVariableIsSet(kPasswordVariable))
-        return qEnvironmentVariable(kPasswordVariable);
+    if (m_fields.password)
+        return *m_fields.password;
     if (!console::StdinIsTerminal())
         return QString();
     std::optional<std::string> typed = terminal::ReadSecretLine("Palavra-passe: ");

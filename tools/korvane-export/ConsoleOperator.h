@@ -2,6 +2,8 @@
 
 #include "ExportOperator.h"
 
+#include <optional>
+
 namespace korvane {
 
 // The export run's operator on a console: the fields come from the command line, the password
@@ -9,19 +11,27 @@ namespace korvane {
 // (failures), and the overwrite question is asked on the terminal unless --yes answered it.
 class ConsoleOperator : public ExportOperator {
 public:
+    // Where the password comes from when it is not asked for on the terminal.
+    static constexpr const char* kPasswordVariable = "KORVANE_PASSWORD";
+
     struct Fields {
         QString server;
         QString login;
         QString filePath;
         bool yes = false;
+        // From the environment, taken out of it at start-up; asked for on the terminal when absent.
+        std::optional<QString> password;
     };
 
     explicit ConsoleOperator(Fields fields);
+    ~ConsoleOperator() override;
+    ConsoleOperator(const ConsoleOperator&) = delete;
+    ConsoleOperator& operator=(const ConsoleOperator&) = delete;
 
     QString filePathText() const override { return m_fields.filePath; }
     QString serverText() const override { return m_fields.server; }
     QString loginText() const override { return m_fields.login; }
-    // Not kept: read from the environment or asked for each time the run needs it (once).
+    // The password from the environment, else asked for each time the run needs it (once).
     QString passwordText() const override;
 
     void showMessage(const QString& text, const QString& title, MessageIcon icon) override;

@@ -6,9 +6,11 @@
 // is a terminal, else is empty; it is never taken from the command line. Exit status: 0 after
 // "Terminado!", 1 after a reported failure or Cancel, 2 on a usage error.
 
+#include "ConnectionString.h"
 #include "ConsoleOperator.h"
 #include "ExportTerminals.h"
 #include "ProcessSecrets.h"
+#include "SecretText.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -42,6 +44,14 @@ int main(int argc, char* argv[])
 {
     // The password must not outlive the process in a core file.
     static_cast<void>(korvane::KeepSecretsOutOfCoreDumps());
+    // Out of the environment before anything else runs, so no other code (or /proc) sees it later.
+    std::optional<std::string> environmentPassword =
+        korvane::TakeSecretFromEnvironment(korvane::ConsoleOperator::kPasswordVariable);
+    std::optional<QString> password;
+    if (environmentPassword) {
+        password = QString::fromStdString(*environmentPassword);
+        korvane::WipeSecret(*environmentPassword);
+    }
     QCoreApplication application(argc, argv);
 
     const QCommandLineOption server(QStringLiteral("server"), QString(), QStringLiteral("SERVIDOR"));
@@ -66,7 +76,8 @@ int main(int argc, char* argv[])
             return UsageError(QStringLiteral("falta --%1").arg(required->names().first()));
     }
 
-    korvane::ConsoleOperator op({parser.value(server), parser.value(login), parser.value(out), parser.isSet(yes)});
+    korvane::ConsoleOperator op(
+        {parser.value(server), parser.value(login), parser.value(out), parser.isSet(yes), std::move(password)});
     korvane::ExportTerminals(op);
     return op.finished() ? kExitFinished : kExitFailed;
 }
