@@ -1,6 +1,7 @@
 #include "clsCrypGost.h"
 
 #include "GostFiles.h"
+#include "detail/BlockRuns.h"
 #include "detail/ByteOrder.h"
 #include "detail/HexText.h"
 #include "detail/Layout.h"
@@ -74,18 +75,15 @@ void clsCrypGost::EncryptByte(std::vector<std::uint8_t>& byteArray, std::string_
     store_le32(p + detail::kSizeDescriptorOffset, static_cast<std::uint32_t>(n));
     // The bytes from 12 + N on are the zeros resize() appended: the move writes only below them.
 
+    // The blocks go in runs from one progress report to the next: the handler still runs
+    // between two blocks, after the last one it reports was written and before the next is read.
     detail::ProgressReporter progress(Progress, t);
-    std::uint32_t c1 = 0;
-    std::uint32_t c2 = 0;
-    for (std::size_t i = 0; i < t; i += kBlockSize) {
-        std::uint32_t l = load_be32(p + i) ^ c1;
-        std::uint32_t r = load_be32(p + i + 4) ^ c2;
-        cipher_.EncryptBlock(l, r);
-        store_be32(p + i, l);
-        store_be32(p + i + 4, r);
-        c1 = l;
-        c2 = r;
-        progress.Step(i);
+    detail::ChainWords chain;
+    for (std::size_t i = 0; i < t;) {
+        const std::size_t end = progress.RunEnd(i);
+        detail::EncryptRun(cipher_.SubKey(), p + i, (end - i) / kBlockSize, chain);
+        i = end;
+        progress.Step(end - kBlockSize);
     }
     progress.Finish();
 }
@@ -124,19 +122,12 @@ void clsCrypGost::DecryptByte(std::vector<std::uint8_t>& byteArray, std::string_
     }
 
     detail::ProgressReporter progress(Progress, t);
-    std::uint32_t c1 = 0;
-    std::uint32_t c2 = 0;
-    for (std::size_t i = 0; i < t; i += kBlockSize) {
-        const std::uint32_t cipherL = load_be32(p + i);
-        const std::uint32_t cipherR = load_be32(p + i + 4);
-        std::uint32_t l = cipherL;
-        std::uint32_t r = cipherR;
-        cipher_.DecryptBlock(r, l);
-        store_be32(p + i, l ^ c1);
-        store_be32(p + i + 4, r ^ c2);
-        c1 = cipherL;
-        c2 = cipherR;
-        progress.Step(i);
+    detail::ChainWords chain;
+    for (std::size_t i = 0; i < t;) {
+        const std::size_t end = progress.RunEnd(i);
+        detail::DecryptRun(cipher_.SubKey(), p + i, (end - i) / kBlockSize, chain);
+        i = end;
+        progress.Step(end - kBlockSize);
     }
     const auto dataLength = static_cast<std::size_t>(n);
     std::memmove(p, p + detail::kDataOffset, dataLength);

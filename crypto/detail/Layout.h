@@ -1,5 +1,8 @@
 #pragma once
 
+#include "detail/GostBlockCipher.h"
+
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -44,8 +47,19 @@ inline constexpr std::uint32_t kRandomWordMask = 0x7FFFFFFF;
 class ProgressReporter {
 public:
     ProgressReporter(const std::function<void(std::int32_t&)>& handler, std::size_t total) noexcept
-        : handler_(handler), total_(static_cast<double>(total))
+        : handler_(handler), total_(static_cast<double>(total)), totalBytes_(total)
     {
+    }
+
+    // Where the run of blocks that starts at `offset` (a block offset) ends: just past the first
+    // block whose offset reaches the next report, or at the end of the layout. Processing a run
+    // and then calling Step with the offset of its last block raises the very events that
+    // calling Step after every block would.
+    [[nodiscard]] std::size_t RunEnd(std::size_t offset) const noexcept
+    {
+        const std::size_t firstReporting = (next_ + (kBlockSize - 1)) / kBlockSize * kBlockSize;
+        const std::size_t last = std::max(offset, firstReporting);
+        return last >= totalBytes_ ? totalBytes_ : last + kBlockSize;
     }
 
     void Step(std::size_t offset)
@@ -78,6 +92,7 @@ private:
 
     const std::function<void(std::int32_t&)>& handler_;
     double total_;
+    std::size_t totalBytes_;
     std::int32_t percent_ = 0;
     std::size_t next_ = 0;
 };

@@ -1,0 +1,298 @@
+#include "detail/BlockRuns.h"
+
+#include "detail/ByteOrder.h"
+#include "detail/SecureWipe.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+#if defined(__GNUC__) || defined(__clang__)
+#define KORVANE_ALWAYS_INLINE inline __attribute__((always_inline))
+#elif defined(_MSC_VER)
+#define KORVANE_ALWAYS_INLINE __forceinline
+#else
+#define KORVANE_ALWAYS_INLINE inline
+#endif
+
+namespace korvane::detail {
+namespace {
+
+// The round sum s is split into bytes by dividing it, read as signed, toward zero. For s >= 0
+// these are the plain bytes of s. For s < 0 the three upper bytes are those of s - 1, each plus
+// one (they come from s + 0xFF, s + 0xFFFF and s + 0xFFFFFF), and the low byte is that of s. So
+// a round takes the bytes of w = (s < 0 ? s - 1 : s) and, for a negative sum, reads the three
+// upper tables one entry further on: entry 256 repeats entry 0 for a byte 0xFF that wraps.
+// No branch, and no carry to fix up per byte.
+inline constexpr std::size_t kSplitStride = 264; // 257 entries, padded to a multiple of 8
+inline constexpr std::size_t kTopByte = 0;       // w >> 24, kRoundTables[0]
+inline constexpr std::size_t kByte2 = kSplitStride;      // bits 16..23 of w, kRoundTables[1]
+inline constexpr std::size_t kByte1 = 2 * kSplitStride;  // bits 8..15 of w, kRoundTables[2]
+inline constexpr std::size_t kLowByte = 3 * kSplitStride; // bits 0..7 of s, kRoundTables[3]
+
+struct alignas(64) SplitTables {
+    std::array<std::uint32_t, 3 * kSplitStride + 256> words;
+};
+
+constexpr SplitTables MakeSplitTables() noexcept
+{
+    SplitTables tables{};
+    for (std::size_t n = 0; n <= 256; ++n) {
+        tables.words[kTopByte + n] = kRoundTables[0][n & 0xFF];
+        tables.words[kByte2 + n] = kRoundTables[1][n & 0xFF];
+        tables.words[kByte1 + n] = kRoundTables[2][n & 0xFF];
+    }
+    for (std::size_t n = 0; n < 256; ++n) {
+        tables.words[kLowByte + n] = kRoundTables[3][n];
+    }
+    return tables;
+}
+
+constexpr SplitTables kSplit = MakeSplitTables();
+
+// y XOR RoundFunction(x, k), the form the interleaved loop keeps to: it needs few registers,
+// and its sign test compiles to flag arithmetic rather than a branch.
+KORVANE_ALWAYS_INLINE std::uint32_t XorRound(std::uint32_t y, std::uint32_t x, std::uint32_t k) noexcept
+{
+    const std::uint32_t s = x + k;
+    y ^= kSplit.words[kLowByte + (s & 0xFF)];
+    const std::uint32_t w = static_cast<std::int32_t>(s) < 0 ? s - 1 : s;
+    const std::uint32_t* const t = kSplit.words.data() + (s >> 31);
+    y ^= t[kByte1 + std::size_t{static_cast<std::uint8_t>(w >> 8)}];
+    y ^= t[kByte2 + std::size_t{static_cast<std::uint8_t>(w >> 16)}];
+    y ^= t[kTopByte + std::size_t{w >> 24}];
+    return y;
+}
+
+// Encryption's rounds are one dependency chain, so the sum minus one is formed from x in
+// parallel with the sum itself instead of after it.
+struct RoundKey {
+    std::uint32_t k;
+    std::uint32_t kMinus1;
+};
+using RoundKeys = std::array<RoundKey, kSubKeyCount>;
+
+// A copy on the stack: stores through the byte pointer of a run cannot alias it, so the
+// compiler need not reload the subkeys after every block. Wiped when the run ends.
+class RunKeys {
+public:
+    explicit RunKeys(const SubKeys& subKeys) noexcept
+    {
+        for (std::size_t j = 0; j < kSubKeyCount; ++j) {
+            keys_[j] = {subKeys[j], subKeys[j] - 1};
+        }
+    }
+    ~RunKeys() { SecureWipe(keys_.data(), sizeof(keys_)); }
+    RunKeys(const RunKeys&) = delete;
+    RunKeys& operator=(const RunKeys&) = delete;
+
+    [[nodiscard]] const RoundKey& operator[](std::size_t j) const noexcept { return keys_[j]; }
+
+private:
+    RoundKeys keys_{};
+};
+
+KORVANE_ALWAYS_INLINE std::uint32_t XorRoundPortable(std::uint32_t y, std::uint32_t x, const RoundKey& key) noexcept
+{
+    const std::uint32_t s = x + key.k;
+    const std::uint32_t d = x + key.kMinus1;
+    const std::uint32_t w = static_cast<std::int32_t>(s) < 0 ? d : s;
+    const std::uint32_t* const t = kSplit.words.data() + (s >> 31);
+    return y ^ kSplit.words[kLowByte + (s & 0xFF)] ^ t[kTopByte + std::size_t{w >> 24}]
+        ^ t[kByte2 + std::size_t{static_cast<std::uint8_t>(w >> 16)}]
+        ^ t[kByte1 + std::size_t{static_cast<std::uint8_t>(w >> 8)}];
+}
+
+#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
+#define KORVANE_X86_64_ROUND 1
+// The same round with the instruction order fixed. Both selections hang on the sign flag of the
+// one add; a compiler given two selections on one condition emits a branch instead, and a
+// branch on the sign of a cipher sum mispredicts half the time. The shifts and the selections
+// share two ALU ports, so the two middle bytes, which need a shift and a zero extension, go
+// first, and the high-byte registers (movzbl %ah, 3 cycles) are not used.
+KORVANE_ALWAYS_INLINE std::uint32_t XorRoundX86(std::uint32_t y, std::uint32_t x, const RoundKey& key) noexcept
+{
+    std::uint32_t s;
+    std::uint32_t w;
+    std::uint32_t i1;
+    std::uint32_t i2;
+    const std::uint32_t* t;
+    asm("mov %[kMinus1], %[w]\n\t"
+        "add %[x], %[w]\n\t"
+        "mov %[k], %[s]\n\t"
+        "add %[x], %[s]\n\t"
+        "mov %[shifted], %[t]\n\t"
+        "cmovns %[s], %[w]\n\t"
+        "cmovns %[plain], %[t]\n\t"
+        "mov %[w], %[i2]\n\t"
+        "shr $16, %[i2]\n\t"
+        "mov %[w], %[i1]\n\t"
+        "shr $8, %[i1]\n\t"
+        "movzbl %b[s], %[s]\n\t"
+        "shr $24, %[w]\n\t"
+        "movzbl %b[i2], %[i2]\n\t"
+        "movzbl %b[i1], %[i1]\n\t"
+        "xor %c[low](%[plain],%q[s],4), %[y]\n\t"
+        "mov %c[byte2](%[t],%q[i2],4), %[i2]\n\t"
+        "xor %c[byte1](%[t],%q[i1],4), %[i2]\n\t"
+        "xor (%[t],%q[w],4), %[y]\n\t"
+        "xor %[i2], %[y]"
+        : [y] "+r"(y), [s] "=&r"(s), [w] "=&r"(w), [i1] "=&r"(i1), [i2] "=&r"(i2), [t] "=&r"(t)
+        : [x] "r"(x), [k] "m"(key.k), [kMinus1] "m"(key.kMinus1), [plain] "r"(kSplit.words.data()),
+          [shifted] "r"(kSplit.words.data() + 1), [low] "i"(4 * kLowByte), [byte2] "i"(4 * kByte2),
+          [byte1] "i"(4 * kByte1), "m"(kSplit)
+        : "cc");
+    return y;
+}
+#endif
+
+using EncryptRound = std::uint32_t (*)(std::uint32_t, std::uint32_t, const RoundKey&) noexcept;
+
+template <EncryptRound Round>
+KORVANE_ALWAYS_INLINE void EncryptRounds(std::uint32_t& a, std::uint32_t& b, const RunKeys& k) noexcept
+{
+    for (int pass = 0; pass < 3; ++pass) {
+        b = Round(b, a, k[0]);
+        a = Round(a, b, k[1]);
+        b = Round(b, a, k[2]);
+        a = Round(a, b, k[3]);
+        b = Round(b, a, k[4]);
+        a = Round(a, b, k[5]);
+        b = Round(b, a, k[6]);
+        a = Round(a, b, k[7]);
+    }
+    b = Round(b, a, k[7]);
+    a = Round(a, b, k[6]);
+    b = Round(b, a, k[5]);
+    a = Round(a, b, k[4]);
+    b = Round(b, a, k[3]);
+    a = Round(a, b, k[2]);
+    b = Round(b, a, k[1]);
+    a = Round(a, b, k[0]);
+}
+
+template <EncryptRound Round>
+void EncryptRunWith(const SubKeys& subKeys, std::uint8_t* data, std::size_t blockCount, ChainWords& chain) noexcept
+{
+    const RunKeys keys(subKeys);
+    std::uint32_t c1 = chain.c1;
+    std::uint32_t c2 = chain.c2;
+    for (std::size_t n = 0; n < blockCount; ++n, data += kBlockSize) {
+        std::uint32_t l = load_be32(data) ^ c1;
+        std::uint32_t r = load_be32(data + 4) ^ c2;
+        EncryptRounds<Round>(l, r, keys);
+        store_be32(data, l);
+        store_be32(data + 4, r);
+        c1 = l;
+        c2 = r;
+    }
+    chain = {c1, c2};
+}
+
+// Decryption keeps the plain subkeys; the copy exists for the aliasing reason above.
+class PlainRunKeys {
+public:
+    explicit PlainRunKeys(const SubKeys& subKeys) noexcept : keys_(subKeys) {}
+    ~PlainRunKeys() { SecureWipe(keys_.data(), sizeof(keys_)); }
+    PlainRunKeys(const PlainRunKeys&) = delete;
+    PlainRunKeys& operator=(const PlainRunKeys&) = delete;
+
+    [[nodiscard]] const SubKeys& Keys() const noexcept { return keys_; }
+
+private:
+    SubKeys keys_;
+};
+
+// One round step of DecryptBlock(R, L) for every block of a group: b ^= F(a, kb), a ^= F(b, ka).
+template <std::size_t N, std::size_t... w>
+KORVANE_ALWAYS_INLINE void GroupStep(std::uint32_t (&a)[N], std::uint32_t (&b)[N], std::uint32_t kb, std::uint32_t ka,
+                                     std::index_sequence<w...>) noexcept
+{
+    ((b[w] = XorRound(b[w], a[w], kb)), ...);
+    ((a[w] = XorRound(a[w], b[w], ka)), ...);
+}
+
+template <std::size_t N>
+KORVANE_ALWAYS_INLINE void DecryptGroup(const SubKeys& k, std::uint8_t* data, ChainWords& chain) noexcept
+{
+    constexpr auto lanes = std::make_index_sequence<N>{};
+    std::uint32_t cipherL[N];
+    std::uint32_t cipherR[N];
+    std::uint32_t a[N];
+    std::uint32_t b[N];
+    for (std::size_t i = 0; i < N; ++i) {
+        cipherL[i] = load_be32(data + kBlockSize * i);
+        cipherR[i] = load_be32(data + kBlockSize * i + 4);
+        a[i] = cipherR[i];
+        b[i] = cipherL[i];
+    }
+    GroupStep(a, b, k[0], k[1], lanes);
+    GroupStep(a, b, k[2], k[3], lanes);
+    GroupStep(a, b, k[4], k[5], lanes);
+    GroupStep(a, b, k[6], k[7], lanes);
+    for (int pass = 0; pass < 3; ++pass) {
+        GroupStep(a, b, k[7], k[6], lanes);
+        GroupStep(a, b, k[5], k[4], lanes);
+        GroupStep(a, b, k[3], k[2], lanes);
+        GroupStep(a, b, k[1], k[0], lanes);
+    }
+    // Every ciphertext word was read above, so writing over the group in place is safe.
+    std::uint32_t c1 = chain.c1;
+    std::uint32_t c2 = chain.c2;
+    for (std::size_t i = 0; i < N; ++i) {
+        store_be32(data + kBlockSize * i, b[i] ^ c1);
+        store_be32(data + kBlockSize * i + 4, a[i] ^ c2);
+        c1 = cipherL[i];
+        c2 = cipherR[i];
+    }
+    chain = {c1, c2};
+}
+
+} // namespace
+
+void EncryptRun(const SubKeys& subKeys, std::uint8_t* data, std::size_t blockCount, ChainWords& chain) noexcept
+{
+#ifdef KORVANE_X86_64_ROUND
+    EncryptRunWith<XorRoundX86>(subKeys, data, blockCount, chain);
+#else
+    EncryptRunWith<XorRoundPortable>(subKeys, data, blockCount, chain);
+#endif
+}
+
+void EncryptRunPortable(const SubKeys& subKeys, std::uint8_t* data, std::size_t blockCount, ChainWords& chain) noexcept
+{
+    EncryptRunWith<XorRoundPortable>(subKeys, data, blockCount, chain);
+}
+
+void DecryptRunSerial(const SubKeys& subKeys, std::uint8_t* data, std::size_t blockCount, ChainWords& chain) noexcept
+{
+    const PlainRunKeys keys(subKeys);
+    for (std::size_t n = 0; n < blockCount; ++n, data += kBlockSize) {
+        DecryptGroup<1>(keys.Keys(), data, chain);
+    }
+}
+
+void DecryptRunInterleaved(const SubKeys& subKeys, std::uint8_t* data, std::size_t blockCount,
+                           ChainWords& chain) noexcept
+{
+    const PlainRunKeys keys(subKeys);
+    std::size_t n = 0;
+    for (; n + kInterleave <= blockCount; n += kInterleave, data += kInterleave * kBlockSize) {
+        DecryptGroup<kInterleave>(keys.Keys(), data, chain);
+    }
+    for (; n < blockCount; ++n, data += kBlockSize) {
+        DecryptGroup<1>(keys.Keys(), data, chain);
+    }
+}
+
+void DecryptRun(const SubKeys& subKeys, std::uint8_t* data, std::size_t blockCount, ChainWords& chain) noexcept
+{
+    if (VbmiRunAvailable()) {
+        DecryptRunVbmi(subKeys, data, blockCount, chain);
+    } else {
+        DecryptRunInterleaved(subKeys, data, blockCount, chain);
+    }
+}
+
+} // namespace korvane::detail
