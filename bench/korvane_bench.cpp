@@ -6,8 +6,12 @@
 // Output: a table in MB/s (10^6 bytes a second), then
 //   encrypt_vs_best_peer <ratio>
 //   decrypt_vs_best_peer <ratio>
-// each ratio over the fastest of the three peers in this run.
+// each ratio over the fastest of the three peers in this run. Then the export's table and its
+// lines (ExportBench.h):
+//   export_vs_bsqldb <ratio>
+//   export_peak_rss_over_file <ratio>
 
+#include "ExportBench.h"
 #include "clsCrypGost.h"
 
 #include <botan/block_cipher.h>
@@ -162,6 +166,9 @@ Result MeasureBotan(Bytes& buffer)
 
 int main()
 {
+    // First, while this process is still small: it measures its own memory.
+    const korvane::bench::ExportReport exportReport = korvane::bench::MeasureExport();
+
     Bytes buffer(kBufferSize);
     std::mt19937 random(20261210);
     std::generate(buffer.begin(), buffer.end(), [&] { return static_cast<std::uint8_t>(random()); });
@@ -185,5 +192,8 @@ int main()
     }
     std::printf("encrypt_vs_best_peer %.3f\n", results[0].encryptMBs / bestPeerEncrypt);
     std::printf("decrypt_vs_best_peer %.3f\n", results[0].decryptMBs / bestPeerDecrypt);
+
+    std::printf("\n");
+    korvane::bench::PrintExport(exportReport);
     return 0;
 }

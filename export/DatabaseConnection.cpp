@@ -3,20 +3,28 @@
 #include "ConnectionString.h"
 #include "OdbcHandles.h"
 
+#include <algorithm>
+#include <cstring>
 #include <optional>
 #include <utility>
 
 namespace korvane {
 
 struct DatabaseConnection::State {
-    // Declared in the order they are made, so they are freed statement first.
+    // Freed in the reverse order: the statement before the buffers bound to it, before the
+    // connection, before the environment.
     std::optional<odbc::Environment> environment;
     std::optional<odbc::Connection> connection;
+    std::optional<odbc::Rowset> rowset;
     std::optional<odbc::Statement> statement;
     quint64 statementSerial = 0;
     SQLULEN queryTimeout = 0;
 
-    void endStatement() noexcept { statement.reset(); }
+    void endStatement() noexcept
+    {
+        statement.reset();
+        rowset.reset();
+    }
 };
 
 namespace {
@@ -64,12 +72,72 @@ FieldValue ToDateTime(const SQL_TIMESTAMP_STRUCT& t)
     return QDateTime(date, time, Qt::UTC);
 }
 
-template<typename T>
-FieldValue OrNull(std::optional<T> value)
+// Largest declared sizes that are bound for block fetches (nvarchar(4000), varbinary(8000));
+// a longer or unbounded column, (max) among them, is read value by value instead.
+constexpr SQLULEN kMaxBoundUnits = 4000;
+constexpr SQLULEN kMaxBoundBytes = 8000;
+// A block is about this many bytes of bound buffers, and not more rows than kMaxBlockRows:
+// past a few dozen rows a call, the driver's own work per row is all that is left.
+constexpr std::size_t kBlockBytes = 256 * 1024;
+constexpr std::size_t kMaxBlockRows = 256;
+
+std::optional<odbc::Rowset::Binding> BindingFor(const odbc::Statement::Column& column, Fetch fetch)
 {
-    if (!value)
-        return std::monostate{};
-    return std::move(*value);
+    switch (fetch) {
+    case Fetch::Integer:
+        return odbc::Rowset::Binding{SQL_C_SBIGINT, sizeof(SQLBIGINT)};
+    case Fetch::Timestamp:
+        return odbc::Rowset::Binding{SQL_C_TYPE_TIMESTAMP, sizeof(SQL_TIMESTAMP_STRUCT)};
+    case Fetch::Binary:
+        if (column.dataType != SQL_LONGVARBINARY && column.size > 0 && column.size <= kMaxBoundBytes)
+            return odbc::Rowset::Binding{SQL_C_BINARY, static_cast<SQLLEN>(column.size)};
+        return std::nullopt;
+    case Fetch::Text:
+        break;
+    }
+    switch (column.dataType) {
+    case SQL_CHAR:
+    case SQL_VARCHAR:
+    case SQL_WCHAR:
+    case SQL_WVARCHAR:
+        // A declared size counts bytes or UTF-16 units; neither gives more units than that.
+        if (column.size > 0 && column.size <= kMaxBoundUnits)
+            return odbc::Rowset::Binding{SQL_C_WCHAR, static_cast<SQLLEN>((column.size + 1) * sizeof(SQLWCHAR))};
+        return std::nullopt;
+    default:
+        // Decimal, float, GUID, time, ...: the driver's text for them has no declared bound.
+        return std::nullopt;
+    }
+}
+
+// Values land in the row's earlier value holders where they can, so the text and bytes of a
+// row reuse the storage of the row before.
+void SetText(FieldValue& cell, const SQLWCHAR* text, qsizetype length)
+{
+    const auto* units = reinterpret_cast<const QChar*>(text);
+    if (auto* held = std::get_if<QString>(&cell))
+        held->setUnicode(units, length);
+    else
+        cell = QString(units, length);
+}
+
+void SetBytes(FieldValue& cell, const std::byte* bytes, qsizetype length)
+{
+    const auto* data = reinterpret_cast<const char*>(bytes);
+    if (auto* held = std::get_if<QByteArray>(&cell)) {
+        held->resize(length);
+        std::copy_n(data, length, held->data());
+    } else {
+        cell = QByteArray(data, length);
+    }
+}
+
+template<typename T>
+T& Holder(FieldValue& cell)
+{
+    if (auto* held = std::get_if<T>(&cell))
+        return *held;
+    return cell.emplace<T>();
 }
 
 } // namespace
@@ -127,11 +195,27 @@ QueryResult DatabaseConnection::execute(const QString& sql)
     QueryResult result(m_state, ++m_state->statementSerial);
     const SQLSMALLINT count = statement.columnCount();
     result.m_columns.reserve(static_cast<std::size_t>(count));
+    std::vector<odbc::Rowset::Binding> bindings;
+    bool boundable = count > 0;
+    std::size_t rowBytes = 0;
     for (SQLSMALLINT i = 1; i <= count; ++i) {
         const odbc::Statement::Column column = statement.describeColumn(static_cast<SQLUSMALLINT>(i));
-        result.m_columns.push_back({column.name, FetchFor(column.dataType)});
+        const Fetch fetch = FetchFor(column.dataType);
+        result.m_columns.push_back({column.name, fetch});
+        if (const std::optional<odbc::Rowset::Binding> binding = BindingFor(column, fetch); binding && boundable) {
+            bindings.push_back(*binding);
+            rowBytes += static_cast<std::size_t>(binding->cellBytes) + sizeof(SQLLEN);
+        } else {
+            boundable = false;
+        }
     }
+    result.m_row.resize(result.m_columns.size());
     m_state->statement.emplace(std::move(statement));
+    if (boundable) {
+        const std::size_t rows = std::clamp<std::size_t>(kBlockBytes / rowBytes, 1, kMaxBlockRows);
+        m_state->rowset.emplace(*m_state->statement, bindings, static_cast<SQLULEN>(rows));
+        result.m_blockRows = rows;
+    }
     return result;
 }
 
@@ -150,6 +234,8 @@ QueryResult& QueryResult::operator=(QueryResult&& other) noexcept
         m_serial = other.m_serial;
         m_columns = std::move(other.m_columns);
         m_row = std::move(other.m_row);
+        m_blockRows = other.m_blockRows;
+        m_blockRow = other.m_blockRow;
         m_onRow = std::exchange(other.m_onRow, false);
     }
     return *this;
@@ -163,52 +249,127 @@ QueryResult::~QueryResult()
 bool QueryResult::next()
 {
     m_onRow = false;
-    m_row.clear();
     if (!m_state || !m_state->statement || m_state->statementSerial != m_serial)
         throw ResultClosed();
     if (m_columns.empty()) {
         close();
         return false;
     }
-    odbc::Statement& statement = *m_state->statement;
-    if (!statement.fetch()) {
-        close();
-        return false;
-    }
-    m_row.reserve(m_columns.size());
-    for (std::size_t i = 0; i < m_columns.size(); ++i) {
-        const auto column = static_cast<SQLUSMALLINT>(i + 1);
-        switch (m_columns[i].fetch) {
-        case Fetch::Text:
-            m_row.push_back(OrNull(statement.getText(column)));
-            break;
-        case Fetch::Binary:
-            m_row.push_back(OrNull(statement.getBinary(column)));
-            break;
-        case Fetch::Integer:
-            m_row.push_back(OrNull(statement.getInteger(column)));
-            break;
-        case Fetch::Timestamp: {
-            const std::optional<SQL_TIMESTAMP_STRUCT> t = statement.getTimestamp(column);
-            m_row.push_back(t ? ToDateTime(*t) : FieldValue{});
-            break;
+    if (m_state->rowset) {
+        odbc::Rowset& rowset = *m_state->rowset;
+        if (m_blockRow + 1 < rowset.rows()) {
+            ++m_blockRow;
+        } else if (rowset.fetch()) {
+            m_blockRow = 0;
+        } else {
+            close();
+            return false;
         }
+        readBlockRow(rowset);
+    } else {
+        odbc::Statement& statement = *m_state->statement;
+        if (!statement.fetch()) {
+            close();
+            return false;
         }
+        readRow(statement);
     }
     m_onRow = true;
     return true;
+}
+
+void QueryResult::readBlockRow(const odbc::Rowset& rowset)
+{
+    const auto row = static_cast<SQLULEN>(m_blockRow);
+    for (std::size_t i = 0; i < m_columns.size(); ++i) {
+        FieldValue& cell = m_row[i];
+        const SQLLEN length = rowset.length(i, row);
+        if (length == SQL_NULL_DATA) {
+            cell = std::monostate{};
+            continue;
+        }
+        const std::byte* data = rowset.cell(i, row);
+        switch (m_columns[i].fetch) {
+        case Fetch::Text:
+            SetText(cell, reinterpret_cast<const SQLWCHAR*>(data),
+                    static_cast<qsizetype>(length / static_cast<SQLLEN>(sizeof(SQLWCHAR))));
+            break;
+        case Fetch::Binary:
+            SetBytes(cell, data, static_cast<qsizetype>(length));
+            break;
+        case Fetch::Integer: {
+            SQLBIGINT number = 0;
+            std::memcpy(&number, data, sizeof number);
+            cell = static_cast<qint64>(number);
+            break;
+        }
+        case Fetch::Timestamp: {
+            SQL_TIMESTAMP_STRUCT t = {};
+            std::memcpy(&t, data, sizeof t);
+            cell = ToDateTime(t);
+            break;
+        }
+        }
+    }
+}
+
+void QueryResult::readRow(odbc::Statement& statement)
+{
+    for (std::size_t i = 0; i < m_columns.size(); ++i) {
+        const auto column = static_cast<SQLUSMALLINT>(i + 1);
+        FieldValue& cell = m_row[i];
+        bool present = true;
+        switch (m_columns[i].fetch) {
+        case Fetch::Text:
+            present = statement.getText(column, Holder<QString>(cell));
+            break;
+        case Fetch::Binary:
+            present = statement.getBinary(column, Holder<QByteArray>(cell));
+            break;
+        case Fetch::Integer:
+            if (const std::optional<qint64> number = statement.getInteger(column))
+                cell = *number;
+            else
+                present = false;
+            break;
+        case Fetch::Timestamp:
+            if (const std::optional<SQL_TIMESTAMP_STRUCT> t = statement.getTimestamp(column))
+                cell = ToDateTime(*t);
+            else
+                present = false;
+            break;
+        }
+        if (!present)
+            cell = std::monostate{};
+    }
 }
 
 const FieldValue& QueryResult::value(QStringView column) const
 {
     if (!m_onRow)
         throw OdbcError(QStringLiteral("24000"), 0, QStringLiteral("O resultado não está numa linha."));
+    return m_row[columnIndex(column)];
+}
+
+std::size_t QueryResult::columnIndex(QStringView column) const
+{
     for (std::size_t i = 0; i < m_columns.size(); ++i) {
         if (QStringView(m_columns[i].name).compare(column, Qt::CaseInsensitive) == 0)
-            return m_row[i];
+            return i;
     }
     throw OdbcError(QStringLiteral("42S22"), 0,
                     QStringLiteral("A coluna %1 não está no resultado da consulta.").arg(column));
+}
+
+const FieldValue& QueryResult::value(std::size_t column) const
+{
+    if (!m_onRow)
+        throw OdbcError(QStringLiteral("24000"), 0, QStringLiteral("O resultado não está numa linha."));
+    if (column >= m_row.size()) {
+        throw OdbcError(QStringLiteral("07009"), 0,
+                        QStringLiteral("O resultado da consulta não tem a coluna %1.").arg(column + 1));
+    }
+    return m_row[column];
 }
 
 QStringList QueryResult::columnNames() const

@@ -14,6 +14,11 @@ namespace korvane {
 
 class QueryResult;
 
+namespace odbc {
+class Rowset;
+class Statement;
+}
+
 // One connection to a SQL Server through ODBC. It starts unopened; OpenConnection opens it.
 // Move-only; closes itself when it ends.
 class DatabaseConnection {
@@ -46,7 +51,9 @@ private:
 
 // The rows of one query, read front to back. next() moves to the first row and on; the values
 // of the current row are read in full when it is reached, so they can be asked for in any
-// order and as often as wanted.
+// order and as often as wanted. When every column has a known upper size the rows come from
+// the driver in blocks (blockRows() a call); otherwise one by one, value by value, so that a
+// value of any length arrives whole.
 class QueryResult {
 public:
     QueryResult(QueryResult&& other) noexcept;
@@ -63,7 +70,15 @@ public:
     // case. Throws OdbcError when there is no such column or no current row.
     const FieldValue& value(QStringView column) const;
 
+    // The same by position, for a reader that looks the name up once with columnIndex. Both
+    // throw OdbcError: when there is no such column, and value when there is no current row.
+    std::size_t columnIndex(QStringView column) const;
+    const FieldValue& value(std::size_t column) const;
+
     QStringList columnNames() const;
+
+    // Rows brought by one call into the driver: 1 when the rows come one by one.
+    std::size_t blockRows() const noexcept { return m_blockRows; }
 
     void close() noexcept;
 
@@ -71,11 +86,15 @@ private:
     friend class DatabaseConnection;
     struct Column;
     QueryResult(std::shared_ptr<DatabaseConnection::State> state, quint64 serial);
+    void readBlockRow(const odbc::Rowset& rowset);
+    void readRow(odbc::Statement& statement);
 
     std::shared_ptr<DatabaseConnection::State> m_state;
     quint64 m_serial = 0;
     std::vector<Column> m_columns;
     std::vector<FieldValue> m_row;
+    std::size_t m_blockRows = 1;
+    std::size_t m_blockRow = 0;   // the current row's place in its block
     bool m_onRow = false;
 };
 

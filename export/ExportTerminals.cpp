@@ -6,6 +6,8 @@
 
 #include <QFileInfo>
 
+#include <optional>
+
 namespace korvane {
 
 namespace {
@@ -36,11 +38,29 @@ bool DiffersFrom255(const FieldValue& status)
     return false;
 }
 
-TerminalRecord RecordOf(const QueryResult& rows)
-{
-    return {rows.value(u"NodeID"), rows.value(u"NodeName"), rows.value(u"Description"), rows.value(u"RegDate"),
-            rows.value(u"MacAddr")};
-}
+// The columns the run reads, by their place in the result: found by name once, at the first
+// row, rather than at every row.
+struct TerminalColumns {
+    std::size_t nodeId = 0;
+    std::size_t nodeName = 0;
+    std::size_t description = 0;
+    std::size_t regDate = 0;
+    std::size_t macAddr = 0;
+    std::size_t status = 0;
+
+    explicit TerminalColumns(const QueryResult& rows)
+        : nodeId(rows.columnIndex(u"NodeID")), nodeName(rows.columnIndex(u"NodeName")),
+          description(rows.columnIndex(u"Description")), regDate(rows.columnIndex(u"RegDate")),
+          macAddr(rows.columnIndex(u"MacAddr")), status(rows.columnIndex(u"Status"))
+    {
+    }
+
+    TerminalRecord recordOf(const QueryResult& rows) const
+    {
+        return {rows.value(nodeId), rows.value(nodeName), rows.value(description), rows.value(regDate),
+                rows.value(macAddr)};
+    }
+};
 
 void ShowFailure(ExportOperator& op, qint32 number, const QString& description)
 {
@@ -84,9 +104,12 @@ void ExportTerminals(ExportOperator& op, const ExportOptions& options)
     TerminalDocument document(options.locale);
     try {
         QueryResult rows = connection.execute(kTerminalQuery);
+        std::optional<TerminalColumns> columns;
         while (rows.next()) {
-            if (DiffersFrom255(rows.value(u"Status")))
-                document.appendTerminal(RecordOf(rows));
+            if (!columns)
+                columns.emplace(rows);
+            if (DiffersFrom255(rows.value(columns->status)))
+                document.appendTerminal(columns->recordOf(rows));
         }
     } catch (const OdbcError& error) {
         connection.close();

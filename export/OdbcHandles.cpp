@@ -1,5 +1,6 @@
 #include "OdbcHandles.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -22,8 +23,10 @@ SQLINTEGER WideLength(std::u16string_view text)
     return static_cast<SQLINTEGER>(text.size());
 }
 
-// Bytes per read of a long value; a value longer than this is fetched in several calls.
-constexpr SQLLEN kChunkBytes = 32 * 1024;
+// Room for a value's first read when the value holder brings none of its own; a longer value
+// grows it to the length the driver announces.
+constexpr qsizetype kFirstTextUnits = 64;
+constexpr qsizetype kFirstBinaryBytes = 64;
 
 } // namespace
 
@@ -187,7 +190,7 @@ Statement::Column Statement::describeColumn(SQLUSMALLINT column)
         m_handle.check(SQLDescribeColW(m_handle.get(), column, name.data(), static_cast<SQLSMALLINT>(name.size()),
                                        &nameLength, &dataType, &size, &digits, &nullable));
     }
-    return {FromWide(name.data(), nameLength), dataType};
+    return {FromWide(name.data(), nameLength), dataType, size};
 }
 
 bool Statement::fetch()
@@ -199,47 +202,61 @@ bool Statement::fetch()
     return true;
 }
 
-std::optional<QString> Statement::getText(SQLUSMALLINT column)
+bool Statement::getText(SQLUSMALLINT column, QString& value)
 {
-    std::vector<SQLWCHAR> chunk(static_cast<std::size_t>(kChunkBytes) / sizeof(SQLWCHAR));
-    // Room left by a truncated chunk: the driver keeps the last unit for the terminator.
-    constexpr SQLLEN available = kChunkBytes - static_cast<SQLLEN>(sizeof(SQLWCHAR));
-    QString value;
+    constexpr auto kUnit = static_cast<SQLLEN>(sizeof(SQLWCHAR));
+    // Each call fills the room after what came so far; the driver keeps its last unit for the
+    // terminator, and says how much was left before the call (or that it cannot tell).
+    value.resize(std::max(value.capacity(), kFirstTextUnits));
+    qsizetype read = 0;
     for (bool first = true;; first = false) {
+        const qsizetype room = value.size() - read;
         SQLLEN indicator = 0;
-        const SQLRETURN rc = SQLGetData(m_handle.get(), column, SQL_C_WCHAR, chunk.data(), kChunkBytes, &indicator);
+        const SQLRETURN rc = SQLGetData(m_handle.get(), column, SQL_C_WCHAR, value.data() + read,
+                                        static_cast<SQLLEN>(room) * kUnit, &indicator);
         if (rc == SQL_NO_DATA && !first)
             break;
         m_handle.check(rc);
         if (indicator == SQL_NULL_DATA)
-            return std::nullopt;
-        const bool more = indicator == SQL_NO_TOTAL || indicator > available;
-        const SQLLEN bytes = more ? available : indicator;
-        value.append(FromWide(chunk.data(), static_cast<qsizetype>(bytes / static_cast<SQLLEN>(sizeof(SQLWCHAR)))));
-        if (!more)
+            return false;
+        const qsizetype fits = room - 1;
+        if (indicator != SQL_NO_TOTAL && indicator / kUnit <= fits) {
+            read += static_cast<qsizetype>(indicator / kUnit);
             break;
+        }
+        read += fits;
+        const qsizetype rest =
+            indicator == SQL_NO_TOTAL ? value.size() : static_cast<qsizetype>(indicator / kUnit) - fits;
+        value.resize(read + rest + 1);
     }
-    return value;
+    value.resize(read);
+    return true;
 }
 
-std::optional<QByteArray> Statement::getBinary(SQLUSMALLINT column)
+bool Statement::getBinary(SQLUSMALLINT column, QByteArray& value)
 {
-    QByteArray chunk(static_cast<qsizetype>(kChunkBytes), Qt::Uninitialized);
-    QByteArray value;
+    value.resize(std::max(value.capacity(), kFirstBinaryBytes));
+    qsizetype read = 0;
     for (bool first = true;; first = false) {
+        const qsizetype room = value.size() - read;
         SQLLEN indicator = 0;
-        const SQLRETURN rc = SQLGetData(m_handle.get(), column, SQL_C_BINARY, chunk.data(), kChunkBytes, &indicator);
+        const SQLRETURN rc = SQLGetData(m_handle.get(), column, SQL_C_BINARY, value.data() + read,
+                                        static_cast<SQLLEN>(room), &indicator);
         if (rc == SQL_NO_DATA && !first)
             break;
         m_handle.check(rc);
         if (indicator == SQL_NULL_DATA)
-            return std::nullopt;
-        const bool more = indicator == SQL_NO_TOTAL || indicator > kChunkBytes;
-        value.append(chunk.constData(), static_cast<qsizetype>(more ? kChunkBytes : indicator));
-        if (!more)
+            return false;
+        if (indicator != SQL_NO_TOTAL && indicator <= room) {
+            read += static_cast<qsizetype>(indicator);
             break;
+        }
+        read += room;
+        const qsizetype rest = indicator == SQL_NO_TOTAL ? value.size() : static_cast<qsizetype>(indicator) - room;
+        value.resize(read + rest);
     }
-    return value;
+    value.resize(read);
+    return true;
 }
 
 std::optional<qint64> Statement::getInteger(SQLUSMALLINT column)
@@ -260,6 +277,55 @@ std::optional<SQL_TIMESTAMP_STRUCT> Statement::getTimestamp(SQLUSMALLINT column)
     if (indicator == SQL_NULL_DATA)
         return std::nullopt;
     return value;
+}
+
+Rowset::Rowset(const Statement& statement, const std::vector<Binding>& columns, SQLULEN rows)
+    : m_statement(statement.get()), m_capacity(std::max<SQLULEN>(rows, 1)), m_status(m_capacity)
+{
+    const auto check = [this](SQLRETURN rc) {
+        if (!SQL_SUCCEEDED(rc))
+            throw DiagnosticsOf(SQL_HANDLE_STMT, m_statement, rc);
+    };
+    const auto number = [](SQLULEN value) { return reinterpret_cast<SQLPOINTER>(value); };
+    check(SQLSetStmtAttrW(m_statement, SQL_ATTR_ROW_BIND_TYPE, number(SQL_BIND_BY_COLUMN), 0));
+    check(SQLSetStmtAttrW(m_statement, SQL_ATTR_ROW_ARRAY_SIZE, number(m_capacity), 0));
+    check(SQLSetStmtAttrW(m_statement, SQL_ATTR_ROWS_FETCHED_PTR, &m_fetched, 0));
+    check(SQLSetStmtAttrW(m_statement, SQL_ATTR_ROW_STATUS_PTR, m_status.data(), 0));
+    m_columns.reserve(columns.size());
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        Bound& bound = m_columns.emplace_back();
+        bound.binding = columns[i];
+        const std::size_t bytes = static_cast<std::size_t>(columns[i].cellBytes) * m_capacity;
+        bound.storage.resize((bytes + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t));
+        bound.lengths.resize(m_capacity);
+        check(SQLBindCol(m_statement, static_cast<SQLUSMALLINT>(i + 1), columns[i].cType, bound.storage.data(),
+                         columns[i].cellBytes, bound.lengths.data()));
+    }
+}
+
+bool Rowset::fetch()
+{
+    m_fetched = 0;   // the driver need not set it at the end
+    const SQLRETURN rc = SQLFetch(m_statement);
+    if (rc == SQL_NO_DATA)
+        return false;
+    if (!SQL_SUCCEEDED(rc))
+        throw DiagnosticsOf(SQL_HANDLE_STMT, m_statement, rc);
+    for (SQLULEN row = 0; row < m_fetched; ++row) {
+        if (m_status[row] == SQL_ROW_ERROR)
+            throw DiagnosticsOf(SQL_HANDLE_STMT, m_statement, rc);
+        for (const Bound& bound : m_columns) {
+            const SQLLEN length = bound.lengths[row];
+            // Text keeps its last unit for the terminator.
+            const SQLLEN room = bound.binding.cellBytes
+                - (bound.binding.cType == SQL_C_WCHAR ? static_cast<SQLLEN>(sizeof(SQLWCHAR)) : 0);
+            if (length == SQL_NO_TOTAL || length > room) {
+                throw OdbcError(QStringLiteral("01004"), 0,
+                                QStringLiteral("Um valor é maior do que o tamanho declarado da sua coluna."));
+            }
+        }
+    }
+    return m_fetched > 0;
 }
 
 } // namespace korvane::odbc

@@ -15,8 +15,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstddef>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace korvane::odbc {
 
@@ -88,6 +90,7 @@ public:
     struct Column {
         QString name;
         SQLSMALLINT dataType = SQL_UNKNOWN_TYPE;
+        SQLULEN size = 0;   // characters or bytes as declared; 0 when unbounded or unknown
     };
 
     explicit Statement(const Connection& connection);                // throws OdbcError
@@ -101,15 +104,65 @@ public:
     Column describeColumn(SQLUSMALLINT column);
     bool fetch();   // false after the last row
 
-    // Column values of the current row, read in chunks so a value of any length fits. An empty
-    // optional is NULL, distinct from an empty value.
-    std::optional<QString> getText(SQLUSMALLINT column);
-    std::optional<QByteArray> getBinary(SQLUSMALLINT column);
+    // Column values of the current row. Text and bytes are read straight into `value`, reusing
+    // its storage when it owns it alone and growing it as long as the value goes on, so a value
+    // of any length fits. False for NULL, distinct from an empty value; `value` is then left as
+    // it was.
+    bool getText(SQLUSMALLINT column, QString& value);
+    bool getBinary(SQLUSMALLINT column, QByteArray& value);
     std::optional<qint64> getInteger(SQLUSMALLINT column);
     std::optional<SQL_TIMESTAMP_STRUCT> getTimestamp(SQLUSMALLINT column);
 
 private:
     Handle m_handle;
+};
+
+// Buffers bound column by column to a Statement, so that one SQLFetch brings a whole block of
+// rows: one call into the driver per block instead of six per row. Only for columns whose
+// values have a known upper size; a value that would not fit is an error, never cut short.
+// The driver keeps the addresses of the buffers, so a Rowset is neither copied nor moved and
+// ends only after its statement.
+class Rowset {
+public:
+    struct Binding {
+        SQLSMALLINT cType = SQL_C_DEFAULT;   // SQL_C_WCHAR, SQL_C_BINARY, SQL_C_SBIGINT or SQL_C_TYPE_TIMESTAMP
+        SQLLEN cellBytes = 0;                // room for one value, a text's terminator included
+    };
+
+    // Binds `columns` (column 1 first) for `rows` rows a fetch. Throws OdbcError.
+    Rowset(const Statement& statement, const std::vector<Binding>& columns, SQLULEN rows);
+    Rowset(const Rowset&) = delete;
+    Rowset& operator=(const Rowset&) = delete;
+
+    // Fetches the next block; false, and no rows, after the last. Throws OdbcError when the
+    // driver fails or a value did not fit its buffer.
+    bool fetch();
+    SQLULEN rows() const noexcept { return m_fetched; }
+
+    // One value of the current block, `column` counted from 0, `row` below rows(). The length
+    // is in bytes; SQL_NULL_DATA for NULL.
+    SQLLEN length(std::size_t column, SQLULEN row) const noexcept { return m_columns[column].lengths[row]; }
+    const std::byte* cell(std::size_t column, SQLULEN row) const noexcept
+    {
+        const Bound& bound = m_columns[column];
+        return reinterpret_cast<const std::byte*>(bound.storage.data())
+            + static_cast<std::size_t>(bound.binding.cellBytes) * row;
+    }
+
+private:
+    struct Bound {
+        Binding binding;
+        // max_align_t storage: each cell of a fixed-size type (SQLBIGINT, SQL_TIMESTAMP_STRUCT)
+        // lies a whole number of its own size from an aligned start.
+        std::vector<std::max_align_t> storage;
+        std::vector<SQLLEN> lengths;
+    };
+
+    SQLHSTMT m_statement = SQL_NULL_HSTMT;
+    SQLULEN m_capacity = 0;
+    SQLULEN m_fetched = 0;
+    std::vector<SQLUSMALLINT> m_status;
+    std::vector<Bound> m_columns;
 };
 
 } // namespace korvane::odbc

@@ -1,19 +1,15 @@
 #include "TerminalDocument.h"
 
-#include <QBuffer>
 #include <QSaveFile>
-#include <QXmlStreamWriter>
 
 #include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <optional>
 
 namespace korvane {
 
 namespace {
-
-const std::array<QString, 5> kFieldElements = {
-    QStringLiteral("NodeID"), QStringLiteral("NodeName"), QStringLiteral("Description"),
-    QStringLiteral("RegDate"), QStringLiteral("MacAddr"),
-};
 
 // Qt date-time formats: letters in runs, literal text between single quotes, '' a quote.
 // Each walker copies quoted text untouched and hands every letter run to `run`.
@@ -93,43 +89,74 @@ QString TimeFormat(const QLocale& locale)
     return format;
 }
 
-// Replaces what XML 1.0 has no character for (C0 controls but tab, line feed and carriage
-// return; U+FFFE, U+FFFF; surrogates without their other half) with U+FFFD.
-QString XmlCharacters(const QString& text)
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// Room that covers the worst case of AppendXmlText: a UTF-16 unit becomes at most six bytes
+// ("&quot;").
+constexpr qsizetype kMaxBytesPerUnit = 6;
+
+char* Put(char* out, std::string_view text)
 {
-    QString out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text.at(i).unicode();
-        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
-            out += text.at(i);
-            out += text.at(++i);
-        } else if (QChar::isSurrogate(c) || (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r')
-                   || c == 0xFFFE || c == 0xFFFF) {
-            out += QChar(QChar::ReplacementCharacter);
+    std::memcpy(out, text.data(), text.size());
+    return out + text.size();
+}
+
+// Writes `text` as XML 1.0 character data in UTF-8 at `out` and returns the end. "&", "<",
+// ">" and '"' are escaped; a carriage return goes out as a character reference, since a
+// literal one would come back as a line feed (XML normalises line ends). What XML 1.0 has no
+// character for (C0 controls but tab, line feed and carriage return; U+FFFE, U+FFFF;
+// surrogates without their other half) becomes U+FFFD.
+char* AppendXmlText(char* out, QStringView text)
+{
+    const char16_t* p = text.utf16();
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = p[i];
+        if (c < 0x80) {
+            switch (c) {
+            case u'&': out = Put(out, "&amp;"); break;
+            case u'<': out = Put(out, "&lt;"); break;
+            case u'>': out = Put(out, "&gt;"); break;
+            case u'"': out = Put(out, "&quot;"); break;
+            case u'\r': out = Put(out, "&#13;"); break;
+            case u'\t':
+            case u'\n': *out++ = static_cast<char>(c); break;
+            default:
+                if (c < 0x20)
+                    out = Put(out, "\xEF\xBF\xBD");
+                else
+                    *out++ = static_cast<char>(c);
+            }
+        } else if (c < 0x800) {
+            *out++ = static_cast<char>(0xC0 | (c >> 6));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(p[i + 1])) {
+            const char32_t code = QChar::surrogateToUcs4(c, p[++i]);
+            *out++ = static_cast<char>(0xF0 | (code >> 18));
+            *out++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (code & 0x3F));
+        } else if (QChar::isSurrogate(c) || c == 0xFFFE || c == 0xFFFF) {
+            out = Put(out, "\xEF\xBF\xBD");
         } else {
-            out += QChar(c);
+            *out++ = static_cast<char>(0xE0 | (c >> 12));
+            *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
         }
     }
     return out;
 }
 
-// A literal carriage return would come back as a line feed (XML normalises line ends), so it
-// goes out as a character reference, which QXmlStreamWriter's own escaping does not do.
-void WriteText(QXmlStreamWriter& xml, const QString& text)
+// The MAC text: for each byte its hexadecimal digits, uppercase, padded on the left with "0"
+// to two (PadLeft with width 2 and an empty fill).
+char* AppendMacAddr(char* out, const QByteArray& bytes)
 {
-    const QString safe = XmlCharacters(text);
-    qsizetype start = 0;
-    for (;;) {
-        const qsizetype cr = safe.indexOf(u'\r', start);
-        const qsizetype end = cr < 0 ? safe.size() : cr;
-        if (end > start)
-            xml.writeCharacters(safe.mid(start, end - start));
-        if (cr < 0)
-            break;
-        xml.writeEntityReference(QStringLiteral("#13"));
-        start = cr + 1;
+    for (const char byte : bytes) {
+        const auto b = static_cast<unsigned char>(byte);
+        *out++ = kHexDigits[b >> 4];
+        *out++ = kHexDigits[b & 0x0F];
     }
+    return out;
 }
 
 } // namespace
@@ -155,11 +182,9 @@ QString PadLeft(const QString& text, qint16 width, const QString& fill)
 
 QString MacAddrText(const QByteArray& bytes)
 {
-    QString text;
-    text.reserve(bytes.size() * 2);
-    for (const char byte : bytes)
-        text += PadLeft(QString::number(static_cast<unsigned char>(byte), 16).toUpper(), 2, QString());
-    return text;
+    QByteArray text(bytes.size() * 2, Qt::Uninitialized);
+    AppendMacAddr(text.data(), bytes);
+    return QString::fromLatin1(text);
 }
 
 QString DateTimeText(const QDateTime& value, const QLocale& locale)
@@ -169,6 +194,160 @@ QString DateTimeText(const QDateTime& value, const QLocale& locale)
     QString text = locale.toString(value.date(), DateFormat(locale));
     if (value.time() != QTime(0, 0))
         text += QLatin1Char(' ') + locale.toString(value.time(), TimeFormat(locale));
+    return text;
+}
+
+// A time format cut into pieces whose text depends on one field each, following Qt's format
+// letters: h and hh the hour (1 to 12 when the format shows AM/PM), H and HH the hour 0 to 23,
+// m and mm the minute, s and ss the second, A or a (alone or with P or p after it) the AM/PM
+// text; quoted text as it stands, '' a quote. Each field's texts are the locale's own, asked for once per value.
+// Nothing for a format with any other letter, or a letter run Qt would read as two.
+std::optional<std::vector<DateTimeFormat::TimePiece>> DateTimeFormat::TimePieces(const QString& format,
+                                                                               const QLocale& locale)
+{
+    using Field = TimePiece::Field;
+    struct Token {
+        Field field = Field::None;
+        QString text;   // the letters, or the literal text
+        bool twelveHour = false;
+    };
+    std::vector<Token> tokens;
+    bool showsAmPm = false;
+    const auto literal = [&](const QString& text) {
+        if (!tokens.empty() && tokens.back().field == Field::None)
+            tokens.back().text += text;
+        else
+            tokens.push_back({Field::None, text});
+    };
+    for (qsizetype i = 0; i < format.size();) {
+        const char16_t c = format.at(i).unicode();
+        if (c == u'\'') {
+            QString quoted;
+            qsizetype end = i + 1;
+            for (;; ++end) {
+                if (end >= format.size())
+                    return std::nullopt;
+                if (format.at(end) == u'\'') {
+                    if (end + 1 < format.size() && format.at(end + 1) == u'\'') {
+                        quoted += u'\'';
+                        ++end;
+                        continue;
+                    }
+                    break;
+                }
+                quoted += format.at(end);
+            }
+            literal(end == i + 1 ? QStringLiteral("'") : quoted);
+            i = end + 1;
+            continue;
+        }
+        qsizetype run = 1;
+        while (i + run < format.size() && format.at(i + run) == c)
+            ++run;
+        switch (c) {
+        case u'h':
+        case u'H':
+        case u'm':
+        case u's':
+            if (run > 2)
+                return std::nullopt;
+            tokens.push_back({c == u'm' ? Field::Minute : c == u's' ? Field::Second : Field::Hour,
+                              format.mid(i, run), c == u'h'});
+            i += run;
+            continue;
+        case u'A':
+        case u'a': {
+            if (run > 1)
+                return std::nullopt;
+            const bool withP = i + 1 < format.size() && (format.at(i + 1) == u'P' || format.at(i + 1) == u'p');
+            if (withP && i + 2 < format.size() && (format.at(i + 2) == u'P' || format.at(i + 2) == u'p'))
+                return std::nullopt;
+            run = withP ? 2 : 1;
+            tokens.push_back({Field::Hour, format.mid(i, run)});
+            showsAmPm = true;
+            i += run;
+            continue;
+        }
+        default:
+            if ((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'))
+                return std::nullopt;
+            literal(format.mid(i, run));
+            i += run;
+            continue;
+        }
+    }
+
+    std::vector<TimePiece> pieces;
+    for (const Token& token : tokens) {
+        TimePiece piece{token.field, {}};
+        switch (token.field) {
+        case Field::None:
+            piece.texts.push_back(token.text);
+            break;
+        case Field::Hour:
+            for (int hour = 0; hour < 24; ++hour) {
+                // The 12-hour figure is the 24-hour figure of the hour it names.
+                const int shown = token.twelveHour && showsAmPm ? (hour % 12 == 0 ? 12 : hour % 12) : hour;
+                piece.texts.push_back(locale.toString(QTime(shown, 0), token.text));
+            }
+            break;
+        case Field::Minute:
+            for (int minute = 0; minute < 60; ++minute)
+                piece.texts.push_back(locale.toString(QTime(0, minute), token.text));
+            break;
+        case Field::Second:
+            for (int second = 0; second < 60; ++second)
+                piece.texts.push_back(locale.toString(QTime(0, 0, second), token.text));
+            break;
+        }
+        pieces.push_back(std::move(piece));
+    }
+    return pieces;
+}
+
+DateTimeFormat::DateTimeFormat(QLocale locale)
+    : m_locale(std::move(locale)), m_dateFormat(DateFormat(m_locale)), m_timeFormat(TimeFormat(m_locale))
+{
+    if (std::optional<std::vector<TimePiece>> pieces = TimePieces(m_timeFormat, m_locale))
+        m_timePieces = std::move(*pieces);
+}
+
+const QString& DateTimeFormat::dateText(QDate date) const
+{
+    // Bounded, for a table whose terminals were registered on ever new days.
+    constexpr std::size_t kMaxDates = 4096;
+    const qint64 day = date.toJulianDay();
+    if (const auto known = m_dateTexts.find(day); known != m_dateTexts.end())
+        return known->second;
+    if (m_dateTexts.size() >= kMaxDates)
+        m_dateTexts.clear();
+    return m_dateTexts.emplace(day, m_locale.toString(date, m_dateFormat)).first->second;
+}
+
+QString DateTimeFormat::text(const QDateTime& value) const
+{
+    if (!value.isValid())
+        return QString();
+    const QTime time = value.time();
+    if (time == QTime(0, 0))
+        return dateText(value.date());
+    const QString& date = dateText(value.date());
+    QString text;
+    text.reserve(date.size() + 1 + 16);
+    text += date;
+    text += QLatin1Char(' ');
+    if (m_timePieces.empty()) {
+        text += m_locale.toString(time, m_timeFormat);
+        return text;
+    }
+    for (const TimePiece& piece : m_timePieces) {
+        switch (piece.field) {
+        case TimePiece::Field::None: text += piece.texts[0]; break;
+        case TimePiece::Field::Hour: text += piece.texts[static_cast<std::size_t>(time.hour())]; break;
+        case TimePiece::Field::Minute: text += piece.texts[static_cast<std::size_t>(time.minute())]; break;
+        case TimePiece::Field::Second: text += piece.texts[static_cast<std::size_t>(time.second())]; break;
+        }
+    }
     return text;
 }
 
@@ -186,56 +365,105 @@ QString FieldText(const FieldValue& value, const QLocale& locale)
 }
 
 TerminalDocument::TerminalDocument(QLocale locale)
-    : m_locale(std::move(locale))
+    : m_dates(std::move(locale))
 {
+}
+
+char* TerminalDocument::room(qsizetype bytes)
+{
+    // Pieces of at least this size; a value longer than that gets a piece of its own size.
+    constexpr qsizetype kPieceBytes = qsizetype{1} << 20;
+    if (m_pieces.empty() || m_pieces.back().capacity() - m_pieces.back().size() < bytes) {
+        QByteArray& piece = m_pieces.emplace_back();
+        piece.reserve(std::max(kPieceBytes, bytes));
+    }
+    QByteArray& piece = m_pieces.back();
+    const qsizetype start = piece.size();
+    piece.resize(start + bytes);   // within its capacity: nothing moves
+    return piece.data() + start;
+}
+
+// Cuts the last piece back to `end`, where its writer stopped inside the room it was given.
+void TerminalDocument::used(char* end)
+{
+    QByteArray& piece = m_pieces.back();
+    piece.resize(end - piece.constData());
+}
+
+void TerminalDocument::appendText(std::string_view text)
+{
+    used(Put(room(static_cast<qsizetype>(text.size())), text));
+}
+
+void TerminalDocument::appendField(std::string_view element, const FieldValue& value)
+{
+    const auto* string = std::get_if<QString>(&value);
+    const auto* number = std::get_if<qint64>(&value);
+    const auto* bytes = std::get_if<QByteArray>(&value);
+    const auto* dateTime = std::get_if<QDateTime>(&value);
+    const QString dateText = dateTime ? m_dates.text(*dateTime) : QString();
+    const QStringView text = string ? QStringView(*string) : QStringView(dateText);
+
+    // Room for the value at its longest and both tags, so the bytes go straight into place.
+    constexpr qsizetype kMaxDigits = 20;   // "-9223372036854775808"
+    const qsizetype longest = number ? kMaxDigits : bytes ? 2 * bytes->size() : text.size() * kMaxBytesPerUnit;
+    char* out = room(longest + 2 * static_cast<qsizetype>(element.size()) + 5);
+    *out++ = '<';
+    out = Put(out, element);
+    *out++ = '>';
+    char* const valueStart = out;
+    if (number)
+        out = std::to_chars(out, out + kMaxDigits, *number).ptr;
+    else if (bytes)
+        out = AppendMacAddr(out, *bytes);
+    else
+        out = AppendXmlText(out, text);
+    if (out == valueStart) {
+        out[-1] = '/';   // an empty value, NULL included, gives "<Name/>"
+        *out++ = '>';
+    } else {
+        out = Put(out, "</");
+        out = Put(out, element);
+        *out++ = '>';
+    }
+    used(out);
 }
 
 void TerminalDocument::appendTerminal(const TerminalRecord& record)
 {
-    m_terminals.push_back({FieldText(record.nodeId, m_locale), FieldText(record.nodeName, m_locale),
-                           FieldText(record.description, m_locale), FieldText(record.regDate, m_locale),
-                           FieldText(record.macAddr, m_locale)});
+    if (m_terminals == 0)
+        appendText("<Vorantis>");   // an empty document is written "<Vorantis/>" instead
+    appendText("<Nac>");
+    appendField("NodeID", record.nodeId);
+    appendField("NodeName", record.nodeName);
+    appendField("Description", record.description);
+    appendField("RegDate", record.regDate);
+    appendField("MacAddr", record.macAddr);
+    appendText("</Nac>");
+    ++m_terminals;
 }
 
 QByteArray TerminalDocument::toXml() const
 {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    if (!buffer.open(QIODevice::WriteOnly))
-        return QByteArray();
-    QXmlStreamWriter xml(&buffer);
-    xml.setAutoFormatting(false);
-    xml.writeStartElement(QStringLiteral("Vorantis"));
-    for (const std::array<QString, 5>& terminal : m_terminals) {
-        xml.writeStartElement(QStringLiteral("Nac"));
-        for (std::size_t i = 0; i < terminal.size(); ++i) {
-            xml.writeStartElement(kFieldElements[i]);
-            WriteText(xml, terminal[i]);
-            xml.writeEndElement();
-        }
-        xml.writeEndElement();
-    }
-    xml.writeEndElement();
-    buffer.close();
-    if (xml.hasError())
-        return QByteArray();
-    return bytes;
+    if (m_terminals == 0)
+        return QByteArrayLiteral("<Vorantis/>");
+    QByteArray xml;
+    for (const QByteArray& piece : m_pieces)
+        xml += piece;
+    return xml + QByteArrayLiteral("</Vorantis>");
 }
 
 bool TerminalDocument::save(const QString& path, QString& reason) const
 {
-    const QByteArray bytes = toXml();
-    if (bytes.isEmpty()) {
-        reason = QStringLiteral("O documento XML não pôde ser gerado.");
-        return false;
-    }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         reason = file.errorString();
         return false;
     }
-    errno = 0;
-    if (file.write(bytes) != bytes.size()) {
+    const auto write = [&](const QByteArray& bytes) {
+        errno = 0;
+        if (file.write(bytes) == bytes.size())
+            return true;
         // A short write (a full disk, a file-size limit) leaves QSaveFile without an error of
         // its own, so the operator would read "Unknown error": take the system's reason.
         const int systemError = errno;
@@ -243,7 +471,18 @@ bool TerminalDocument::save(const QString& path, QString& reason) const
                                                                           : file.errorString();
         file.cancelWriting();
         return false;
+    };
+    // The pieces are written from where they were built, not copied into one more buffer.
+    bool written = true;
+    if (m_terminals == 0) {
+        written = write(QByteArrayLiteral("<Vorantis/>"));
+    } else {
+        for (const QByteArray& piece : m_pieces)
+            written = written && write(piece);
+        written = written && write(QByteArrayLiteral("</Vorantis>"));
     }
+    if (!written)
+        return false;
     if (!file.commit()) {
         reason = file.errorString();
         return false;

@@ -230,17 +230,94 @@ protected:
     DatabaseConnection connection;
 };
 
-TEST_F(QueryTest, TypedValuesByNameWithNullDistinctFromEmpty)
+// The two ways rows come from the driver: with Description nvarchar(max) one by one, value by
+// value; with every column of a declared size, in blocks through bound buffers.
+struct ReadPath {
+    const char* name;
+    int descriptionLength;   // ServerConfig::descriptionLength
+    bool inBlocks;
+};
+
+void PrintTo(const ReadPath& path, std::ostream* out)
 {
-    ServerConfig config;
+    *out << path.name;
+}
+
+const ReadPath kOneByOne{"OneByOne", 0, false};
+const ReadPath kInBlocks{"InBlocks", 200, true};
+
+std::string PathName(const ::testing::TestParamInfo<ReadPath>& info)
+{
+    return info.param.name;
+}
+
+class ReadPathTest : public QueryTest, public ::testing::WithParamInterface<ReadPath> {
+protected:
+    ServerConfig config() const
+    {
+        ServerConfig config;
+        config.descriptionLength = GetParam().descriptionLength;
+        return config;
+    }
+
+    // Rows per call into the driver for this path's columns, from a query on an empty table.
+    std::size_t blockRows() const
+    {
+        TdsTestServer empty(config());
+        DatabaseConnection probe;
+        EXPECT_TRUE(Open(probe, empty.serverText(), QStringLiteral("operador"), QStringLiteral("segredo")).opened);
+        return probe.execute(kQuery).blockRows();
+    }
+};
+
+FieldValue Expected(const std::optional<qint32>& value)
+{
+    return value ? FieldValue(qint64{*value}) : FieldValue{};
+}
+
+FieldValue Expected(const std::optional<QString>& value)
+{
+    return value ? FieldValue(*value) : FieldValue{};
+}
+
+FieldValue Expected(const std::optional<QByteArray>& value)
+{
+    return value ? FieldValue(*value) : FieldValue{};
+}
+
+// The current row holds exactly what the server sent for `row`.
+void ExpectRow(const QueryResult& rows, const TerminalRow& row)
+{
+    SCOPED_TRACE(row.nodeId ? *row.nodeId : -1);
+    EXPECT_EQ(rows.value(u"NodeId"), Expected(row.nodeId));
+    EXPECT_EQ(rows.value(u"NodeName"), Expected(row.nodeName));
+    EXPECT_EQ(rows.value(u"Description"), Expected(row.description));
+    if (row.regDate) {
+        const auto* date = std::get_if<QDateTime>(&rows.value(u"RegDate"));
+        ASSERT_NE(date, nullptr);
+        EXPECT_EQ(date->date(), row.regDate->date());
+        EXPECT_EQ(date->time(), row.regDate->time());
+    } else {
+        EXPECT_TRUE(IsNull(rows.value(u"RegDate")));
+    }
+    EXPECT_EQ(rows.value(u"MacAddr"), Expected(row.macAddr));
+    EXPECT_EQ(rows.value(u"Status"), row.status ? FieldValue(qint64{*row.status}) : FieldValue{});
+}
+
+TEST_P(ReadPathTest, TypedValuesByNameWithNullDistinctFromEmpty)
+{
+    ServerConfig config = this->config();
     config.rows = {Row(1, QStringLiteral("Entrada"), QStringLiteral("Porta principal"), At(2021, 7, 3, 14, 5, 9),
                        QByteArray::fromHex("000AFF"), 1),
                    Row(2, QString(), std::nullopt, std::nullopt, QByteArray(), std::nullopt),
-                   Row(std::nullopt, std::nullopt, QString(), At(2009, 12, 31), std::nullopt, 255)};
+                   Row(std::nullopt, std::nullopt, QString(), At(2009, 12, 31), std::nullopt, 255),
+                   // A value after a NULL in the same column, and NULL after a value.
+                   Row(4, QStringLiteral("Cais"), QStringLiteral("d"), At(2001, 2, 3, 4, 5, 6), QByteArray("\x01", 1), 0)};
     start(config);
 
     QueryResult rows = connection.execute(kQuery);
     EXPECT_EQ(rows.columnNames(), (QStringList{"NodeId", "NodeName", "Description", "RegDate", "MacAddr", "Status"}));
+    EXPECT_EQ(rows.blockRows() > 1, GetParam().inBlocks) << rows.blockRows();
 
     ASSERT_TRUE(rows.next());
     EXPECT_EQ(rows.value(u"NodeID"), FieldValue(qint64{1}));
@@ -252,6 +329,7 @@ TEST_F(QueryTest, TypedValuesByNameWithNullDistinctFromEmpty)
     EXPECT_EQ(date->time(), QTime(14, 5, 9));
     EXPECT_EQ(rows.value(u"MacAddr"), FieldValue(QByteArray::fromHex("000AFF")));
     EXPECT_EQ(rows.value(u"Status"), FieldValue(qint64{1}));
+    EXPECT_EQ(&rows.value(rows.columnIndex(u"macaddr")), &rows.value(u"MacAddr"));
 
     ASSERT_TRUE(rows.next());
     EXPECT_EQ(rows.value(u"NodeName"), FieldValue(QString()));
@@ -267,10 +345,142 @@ TEST_F(QueryTest, TypedValuesByNameWithNullDistinctFromEmpty)
     EXPECT_TRUE(IsNull(rows.value(u"MacAddr")));
     EXPECT_EQ(rows.value(u"Status"), FieldValue(qint64{255}));
     EXPECT_THROW(rows.value(u"Nope"), OdbcError);
+    EXPECT_THROW(rows.columnIndex(u"Nope"), OdbcError);
+    EXPECT_THROW(rows.value(std::size_t{6}), OdbcError);
+
+    ASSERT_TRUE(rows.next());
+    ExpectRow(rows, config.rows[3]);
 
     EXPECT_FALSE(rows.next());
+    EXPECT_THROW(rows.value(std::size_t{0}), OdbcError);
     EXPECT_THROW(rows.next(), OdbcError);
     EXPECT_EQ(server->queries().back(), kQuery);
+}
+
+// Block boundaries must neither drop nor repeat a row: counts on both sides of one and of two
+// blocks, each row checked whole.
+TEST_P(ReadPathTest, EveryRowArrivesOnceInOrderWhateverTheCount)
+{
+    const std::size_t block = blockRows();
+    ASSERT_EQ(block > 1, GetParam().inBlocks) << block;
+    for (const std::size_t count : {std::size_t{0}, std::size_t{1}, block - 1, block, block + 1, 2 * block,
+                                    2 * block + 1, 3 * block + 7}) {
+        SCOPED_TRACE(count);
+        TdsTestServer rowsServer([&] {
+            ServerConfig config = this->config();
+            config.rows = generatedTerminalRows(static_cast<int>(count));
+            return config;
+        }());
+        DatabaseConnection reader;
+        ASSERT_TRUE(Open(reader, rowsServer.serverText(), QStringLiteral("operador"), QStringLiteral("segredo")).opened);
+        const std::vector<TerminalRow> expected = generatedTerminalRows(static_cast<int>(count));
+        QueryResult rows = reader.execute(kQuery);
+        std::size_t seen = 0;
+        while (rows.next()) {
+            ASSERT_LT(seen, expected.size());
+            ExpectRow(rows, expected[seen]);
+            ++seen;
+        }
+        EXPECT_EQ(seen, count);
+    }
+}
+
+TEST_P(ReadPathTest, ConnectionDroppedMidRowsFailsAfterTheRowsThatCame)
+{
+    // Dropped inside the second block, or after a few rows when they come one by one.
+    const int closeAfter = static_cast<int>(blockRows()) + 3;
+    ServerConfig config = this->config();
+    config.fault = ServerFault::CloseMidRows;
+    config.closeAfterRows = closeAfter;
+    config.rows = generatedTerminalRows(3 * closeAfter);
+    start(config);
+    int seen = 0;
+    try {
+        QueryResult rows = connection.execute(kQuery);
+        while (rows.next()) {
+            ExpectRow(rows, config.rows[static_cast<std::size_t>(seen)]);
+            ++seen;
+        }
+        FAIL() << "the drop went unnoticed";
+    } catch (const OdbcError& error) {
+        EXPECT_EQ(error.number(), 20017) << error.description();
+        EXPECT_TRUE(error.description().contains(QStringLiteral("Unexpected EOF from the server")));
+    }
+    EXPECT_LE(seen, closeAfter);
+    connection.close();
+    EXPECT_TRUE(server->waitForConnectionsOpen(0, 5s));
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, ReadPathTest, ::testing::Values(kOneByOne, kInBlocks), PathName);
+
+// Each value is read into the storage of the value before it in its column, grown as needed:
+// lengths on both sides of the first read's room (64 units) and far beyond it, after longer
+// and shorter ones, after NULL and empty.
+TEST_F(QueryTest, ValuesOfChangingLengthArriveWholeRowAfterRow)
+{
+    const auto text = [](int units) {
+        QString value;
+        for (int i = 0; value.size() < units; ++i)
+            value += i % 7 == 0 ? QStringLiteral("\U0001F600") : QString(QChar(u'a' + i % 26));
+        return value.left(units);   // may end in half a pair; the server sends it as it is
+    };
+    const auto bytes = [](int count) {
+        QByteArray value;
+        for (int i = 0; i < count; ++i)
+            value.append(static_cast<char>(255 - i));
+        return value;
+    };
+    ServerConfig config;
+    int id = 0;
+    for (const int units : {0, 1, 63, 64, 65, 200'000, 10, -1, 128, 700'000, 0, 127, 129}) {
+        const int macBytes = units < 0 ? 0 : units % 51;
+        config.rows.push_back(Row(++id, units < 0 ? std::optional<QString>() : text(std::min(units, 50)),
+                                  units < 0 ? std::optional<QString>() : text(units), std::nullopt,
+                                  units < 0 ? std::optional<QByteArray>() : bytes(macBytes), 0));
+    }
+    start(config);
+    QueryResult rows = connection.execute(kQuery);
+    ASSERT_EQ(rows.blockRows(), 1u);
+    for (const TerminalRow& row : config.rows) {
+        ASSERT_TRUE(rows.next());
+        ExpectRow(rows, row);
+    }
+    EXPECT_FALSE(rows.next());
+}
+
+// In blocks, every value has a buffer of its column's declared size: values that fill it to the
+// last unit (a character outside the BMP counts two) or byte come back whole, in every block.
+TEST_F(QueryTest, ValuesFillingTheirDeclaredSizeArriveWholeInBlocks)
+{
+    constexpr int kDescriptionUnits = 4000;   // the longest nvarchar below (max)
+    const auto fill = [](int units, const QString& pattern) {
+        QString value;
+        while (value.size() + pattern.size() <= units)
+            value += pattern;
+        return value + QString(units - value.size(), u'z');
+    };
+    ServerConfig config;
+    config.descriptionLength = kDescriptionUnits;
+    for (int id = 1; id <= 100; ++id) {
+        if (id % 3 == 0) {
+            config.rows.push_back(Row(id, QString(), QString(), std::nullopt, QByteArray(), 1));
+        } else if (id % 3 == 1) {
+            config.rows.push_back(Row(id, fill(50, QStringLiteral("ção\U0001F600<&>")),
+                                      fill(kDescriptionUnits, QStringLiteral("\U0001F600 linha %1\r\n").arg(id)),
+                                      At(2020, 1, 1 + id % 28, 23, 59, 59), QByteArray(50, static_cast<char>(id)), 0));
+        } else {
+            config.rows.push_back(Row(id, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt));
+        }
+    }
+    start(config);
+    QueryResult rows = connection.execute(kQuery);
+    ASSERT_GT(rows.blockRows(), 1u);
+    ASSERT_LT(rows.blockRows(), config.rows.size()) << "the rows must take more than one block";
+    for (const TerminalRow& row : config.rows) {
+        ASSERT_TRUE(rows.next());
+        ExpectRow(rows, row);
+    }
+    EXPECT_FALSE(rows.next());
 }
 
 TEST_F(QueryTest, LongValuesArriveWhole)
@@ -339,29 +549,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, QueryFailureTest,
                          ::testing::Values(QueryFailureCase{"UnknownTable", ServerFault::UnknownTable, 208},
                                            QueryFailureCase{"PermissionDenied", ServerFault::QueryError, 229}),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(QueryTest, ConnectionDroppedMidRowsFailsAfterTheRowsThatCame)
-{
-    ServerConfig config;
-    config.fault = ServerFault::CloseMidRows;
-    config.closeAfterRows = 2;
-    for (int id = 1; id <= 5; ++id)
-        config.rows.push_back(Row(id, QStringLiteral("n"), QStringLiteral("d"), std::nullopt, std::nullopt, 0));
-    start(config);
-    int seen = 0;
-    try {
-        QueryResult rows = connection.execute(kQuery);
-        while (rows.next())
-            ++seen;
-        FAIL() << "the drop went unnoticed";
-    } catch (const OdbcError& error) {
-        EXPECT_EQ(error.number(), 20017) << error.description();
-        EXPECT_TRUE(error.description().contains(QStringLiteral("Unexpected EOF from the server")));
-    }
-    EXPECT_LE(seen, 2);
-    connection.close();
-    EXPECT_TRUE(server->waitForConnectionsOpen(0, 5s));
-}
 
 TEST_F(QueryTest, ClosingTheConnectionEndsItsResult)
 {

@@ -83,6 +83,49 @@ INSTANTIATE_TEST_SUITE_P(Locales, DateTimeTextTest,
 TEST(DateTimeTextTest, InvalidDateGivesEmptyText)
 {
     EXPECT_EQ(DateTimeText(QDateTime(), QLocale(QStringLiteral("pt_PT"))), QString());
+    EXPECT_EQ(DateTimeFormat(QLocale(QStringLiteral("pt_PT"))).text(QDateTime()), QString());
+}
+
+// The document's dates come from DateTimeFormat, which puts the time together from pieces; it
+// must give exactly what the locale gives, in every locale Qt knows and in this system's:
+// 12- and 24-hour clocks, AM/PM texts, other digits, literal text in the formats.
+TEST(DateTimeFormatTest, SameTextAsTheLocaleInEveryLocale)
+{
+    std::vector<QDateTime> values;
+    for (int hour = 0; hour < 24; ++hour) {
+        values.emplace_back(QDate(2021, 1 + hour % 12, 1 + hour), QTime(hour, (hour * 7) % 60, (hour * 13) % 60), Qt::UTC);
+        values.emplace_back(QDate(2021, 12, 31), QTime(hour, 0), Qt::UTC);   // midnight: the date alone
+    }
+    for (const QTime time : {QTime(0, 0, 1), QTime(0, 59, 59), QTime(11, 59, 59), QTime(12, 0), QTime(12, 0, 1),
+                             QTime(23, 59, 59, 997), QTime(13, 1, 2, 3)})
+        values.emplace_back(QDate(1999, 1, 2), time, Qt::UTC);
+    for (const QDate date : {QDate(1, 1, 1), QDate(1753, 1, 1), QDate(9999, 12, 31), QDate(2000, 2, 29)})
+        values.emplace_back(date, QTime(9, 8, 7), Qt::UTC);
+
+    QList<QLocale> locales = QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
+    locales << QLocale::system() << QLocale::c();
+    for (const QLocale& locale : locales) {
+        const DateTimeFormat format(locale);
+        for (const QDateTime& value : values) {
+            // Twice: the second time the date's text is the one kept from the first.
+            ASSERT_EQ(format.text(value), DateTimeText(value, locale)) << locale.name() << ' ' << value.toString(Qt::ISODateWithMs);
+            ASSERT_EQ(format.text(value), DateTimeText(value, locale)) << locale.name();
+        }
+    }
+}
+
+// More days than the date texts kept, back and forth, so the kept ones are let go and made anew.
+TEST(DateTimeFormatTest, ManyDaysStillGiveTheirOwnTexts)
+{
+    const QLocale locale(QStringLiteral("pt_PT"));
+    const DateTimeFormat format(locale);
+    const QDateTime first(QDate(2000, 1, 1), QTime(6, 30, 15), Qt::UTC);
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int day = 0; day < 10'000; day += 1 + pass) {
+            const QDateTime value = first.addDays(pass == 0 ? day : 10'000 - day);
+            ASSERT_EQ(format.text(value), DateTimeText(value, locale)) << day;
+        }
+    }
 }
 
 TEST(FieldTextTest, EachTypeBecomesText)
@@ -236,11 +279,63 @@ TEST(TerminalDocumentTest, SaveIntoMissingFolderOrOntoFolderFailsWithReason)
     EXPECT_TRUE(QFileInfo(folder).isDir());
 }
 
-#ifdef Q_OS_UNIX
-// A write that fails half-way (here a file-size limit, which even root cannot pass) leaves the
-// old file exactly as it was and no temporary file behind.
-TEST(TerminalDocumentTest, FailedWriteLeavesOldFileUntouched)
+// A document larger than the pieces it is built in, with one value larger than a piece on its
+// own: every value reads back whole and in its place, and the save writes the same bytes.
+TEST(TerminalDocumentTest, LargeDocumentComesOutWhole)
 {
+    TerminalDocument document(QLocale(QStringLiteral("pt_PT")));
+    std::vector<std::vector<QString>> expected;
+    QString huge;
+    while (huge.size() < 700'000)
+        huge += QStringLiteral("ção € \U0001F600 <&> \"\r\n");
+    for (qint64 id = 1; id <= 30'000; ++id) {
+        const QString name = QStringLiteral("Terminal %1 & <%2>").arg(id).arg(QString(id % 40, u'n'));
+        const QString description = id == 12'345 ? huge : QStringLiteral("Porta %1 — piso %2").arg(id % 97).arg(id % 7);
+        const QByteArray mac = QByteArray::fromHex(QByteArray::number(0xA0B0C0D0E0LL + id, 16));
+        document.appendTerminal(Record(id, name, description, kAfternoon, mac));
+        expected.push_back({QString::number(id), name, description, QStringLiteral("03/07/2021 14:05:09"),
+                            QString::fromLatin1(mac.toHex().toUpper())});
+    }
+    const QByteArray xml = document.toXml();
+    ASSERT_GT(xml.size(), 4 << 20);
+    QString error;
+    const auto back = ReadBack(xml, &error);
+    ASSERT_EQ(error, QString());
+    ASSERT_EQ(back.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        ASSERT_EQ(back[i], expected[i]) << i;
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("terminais.xml"));
+    QString reason;
+    ASSERT_TRUE(document.save(path, reason)) << reason.toStdString();
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(saved.readAll() == xml);
+}
+
+#ifdef Q_OS_UNIX
+struct FailedWriteCase {
+    const char* name;
+    int terminals;
+    int descriptionUnits;
+    rlim_t limit;   // bytes the file may reach
+};
+
+void PrintTo(const FailedWriteCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class FailedWriteTest : public ::testing::TestWithParam<FailedWriteCase> {};
+
+// A write that fails half-way (here a file-size limit, which even root cannot pass) leaves the
+// old file exactly as it was and no temporary file behind: in the first of the document's
+// pieces, or in a later one after others went out whole.
+TEST_P(FailedWriteTest, FailedWriteLeavesOldFileUntouched)
+{
+    const FailedWriteCase& c = GetParam();
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("terminais.xml"));
@@ -251,14 +346,15 @@ TEST(TerminalDocumentTest, FailedWriteLeavesOldFileUntouched)
         old.write(oldBytes);
     }
     TerminalDocument document;
-    for (qint64 i = 0; i < 200; ++i)
-        document.appendTerminal(Record(i, QStringLiteral("Terminal"), QString(100, u'd'), FieldValue{}, FieldValue{}));
+    for (qint64 i = 0; i < c.terminals; ++i)
+        document.appendTerminal(Record(i, QStringLiteral("Terminal"), QString(c.descriptionUnits, u'd'), FieldValue{}, FieldValue{}));
+    ASSERT_GT(static_cast<rlim_t>(document.toXml().size()), c.limit);
 
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit small = saved;
-    small.rlim_cur = 1024;
+    small.rlim_cur = c.limit;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     QString reason;
     const bool saved_ok = document.save(path, reason);
@@ -272,6 +368,11 @@ TEST(TerminalDocumentTest, FailedWriteLeavesOldFileUntouched)
     EXPECT_EQ(old.readAll(), oldBytes);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("terminais.xml")});
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, FailedWriteTest,
+                         ::testing::Values(FailedWriteCase{"InTheFirstPiece", 200, 100, 1024},
+                                           FailedWriteCase{"InALaterPiece", 3000, 1000, 2 << 20}),
+                         [](const auto& info) { return std::string(info.param.name); });
 #endif
 
 } // namespace
