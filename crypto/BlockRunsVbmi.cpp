@@ -7,6 +7,7 @@
 #ifdef KORVANE_VBMI_RUN
 
 #include "detail/ByteOrder.h"
+#include "detail/SecureWipe.h"
 
 #include <array>
 #include <cstddef>
@@ -194,6 +195,8 @@ KORVANE_VBMI std::size_t DecryptVbmi(const SubKeys& subKeys, std::uint8_t* data,
         _mm512_store_si512(last, previous);
         chain = {load_be32(last + 56), load_be32(last + 60)};
     }
+    // The broadcast subkeys may have been spilled to this frame; they go with the run.
+    SecureWipe(k, sizeof k);
     return done;
 }
 
