@@ -680,6 +680,8 @@ TEST(TdsTestServer, BsqldbRunsTheTerminalQuery)
     auto environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("FREETDSCONF"), conf);
     environment.insert(QStringLiteral("TDSVER"), QStringLiteral("7.4"));
+    // bsqldb names the month in its own locale; the server is what is checked here.
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     process.setProcessEnvironment(environment);
     process.start(bsqldb, {QStringLiteral("-S"), QStringLiteral("127.0.0.1:%1").arg(server.port()), "-U", "operador",
                            "-P", "segredo", "-D", "nitgenacdbsql00", "-t", "|", "-q"});
