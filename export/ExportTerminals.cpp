@@ -118,10 +118,11 @@ void ExportTerminals(ExportOperator& op, const ExportOptions& options)
     }
     connection.close();
 
-    QString reason;
-    if (!document.save(op.filePathText(), reason)) {
-        op.showMessage(QStringLiteral("Não foi possível gravar o ficheiro!\n") + reason, kApplicationTitle,
-                       MessageIcon::Critical);
+    SaveError saveError;
+    if (!document.save(op.filePathText(), saveError)) {
+        op.showMessage(QStringLiteral("Não foi possível gravar o ficheiro!\n") + QString::number(saveError.number)
+                           + QStringLiteral(" - ") + saveError.description,
+                       kApplicationTitle, MessageIcon::Critical);
         return;
     }
     op.showMessage(QStringLiteral("Terminado!"), kApplicationTitle, MessageIcon::Information);

@@ -1,5 +1,6 @@
 #include "TerminalDocument.h"
 
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <cerrno>
@@ -157,6 +158,26 @@ char* AppendMacAddr(char* out, const QByteArray& bytes)
         *out++ = kHexDigits[b & 0x0F];
     }
     return out;
+}
+
+// A failed step of a save: the system's error when the step left one, else Qt's text alone.
+SaveError Failure(int systemError, const QFileDevice& file)
+{
+    if (systemError != 0)
+        return SaveErrorOf(systemError);
+    return {0, file.errorString()};
+}
+
+// QSaveFile refuses a folder, and an existing file it may not write, before it asks the system
+// for anything, so no error number tells these two apart: they are told by the path.
+SaveError OpenFailure(const QString& path, int systemError, const QFileDevice& file)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        return SaveErrorOf(EISDIR);
+    if (info.exists() && !info.isWritable())
+        return SaveErrorOf(EACCES);
+    return Failure(systemError, file);
 }
 
 } // namespace
@@ -453,11 +474,12 @@ QByteArray TerminalDocument::toXml() const
     return xml + QByteArrayLiteral("</Vorantis>");
 }
 
-bool TerminalDocument::save(const QString& path, QString& reason) const
+bool TerminalDocument::save(const QString& path, SaveError& error) const
 {
     QSaveFile file(path);
+    errno = 0;
     if (!file.open(QIODevice::WriteOnly)) {
-        reason = file.errorString();
+        error = OpenFailure(path, errno, file);
         return false;
     }
     const auto write = [&](const QByteArray& bytes) {
@@ -465,10 +487,8 @@ bool TerminalDocument::save(const QString& path, QString& reason) const
         if (file.write(bytes) == bytes.size())
             return true;
         // A short write (a full disk, a file-size limit) leaves QSaveFile without an error of
-        // its own, so the operator would read "Unknown error": take the system's reason.
-        const int systemError = errno;
-        reason = file.error() == QFileDevice::NoError && systemError != 0 ? qt_error_string(systemError)
-                                                                          : file.errorString();
+        // its own: the system's number says why.
+        error = Failure(errno, file);
         file.cancelWriting();
         return false;
     };
@@ -483,8 +503,9 @@ bool TerminalDocument::save(const QString& path, QString& reason) const
     }
     if (!written)
         return false;
+    errno = 0;
     if (!file.commit()) {
-        reason = file.errorString();
+        error = Failure(errno, file);
         return false;
     }
     return true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FieldValue.h"
+#include "SaveError.h"
 
 #include <QByteArray>
 #include <QLocale>
@@ -87,8 +88,8 @@ public:
 
     // Writes the document at `path` (used as given) in one piece: any file there is replaced
     // only once the whole document is on disk, and stays as it was when the save fails. False
-    // with the system's reason in `reason` on failure.
-    bool save(const QString& path, QString& reason) const;
+    // with the system's error number and reason in `error` on failure.
+    bool save(const QString& path, SaveError& error) const;
 
 private:
     char* room(qsizetype bytes);

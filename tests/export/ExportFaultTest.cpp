@@ -173,7 +173,7 @@ struct SaveFaultCase {
     const char* name;
     // Prepares the folder and returns the path to save at, or a reason to skip the case here.
     std::function<QString(const QString& root, QString& skipReason)> arrange;
-    QString reason;   // the system's reason the box gives after kSaveFailed
+    QString reason;   // the system's number and reason the box gives after kSaveFailed
     enum class Condition {
         AsIs,
         WithoutRoot, // permissions that root would pass by
@@ -319,15 +319,15 @@ QString MissingFolderBesideAnOldFile(const QString& root, QString&)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SaveFaultTest,
-    ::testing::Values(SaveFaultCase{"ReadOnlyFolder", ReadOnlyFolder, QStringLiteral("Permission denied"),
+    ::testing::Values(SaveFaultCase{"ReadOnlyFolder", ReadOnlyFolder, QStringLiteral("\n13 - Permissão negada"),
                                     SaveFaultCase::Condition::WithoutRoot},
-                      SaveFaultCase{"ReadOnlyOldFile", ReadOnlyOldFile, QStringLiteral("is not writable"),
+                      SaveFaultCase{"ReadOnlyOldFile", ReadOnlyOldFile, QStringLiteral("\n13 - Permissão negada"),
                                     SaveFaultCase::Condition::WithoutRoot},
-                      SaveFaultCase{"FolderAtThePath", FolderAtThePath, QStringLiteral("Filename refers to a directory")},
-                      SaveFaultCase{"FullDisk", OldFileOnAFullDisk, QStringLiteral("File too large"),
+                      SaveFaultCase{"FolderAtThePath", FolderAtThePath, QStringLiteral("\n21 - O caminho é uma pasta")},
+                      SaveFaultCase{"FullDisk", OldFileOnAFullDisk, QStringLiteral("\n27 - Ficheiro demasiado grande"),
                                     SaveFaultCase::Condition::FullDisk},
                       SaveFaultCase{"MissingFolder", MissingFolderBesideAnOldFile,
-                                    QStringLiteral("No such file or directory")}),
+                                    QStringLiteral("\n2 - A pasta não existe")}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- Far beyond the usual, and still whole ----------------------------------------------------

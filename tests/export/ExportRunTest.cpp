@@ -273,7 +273,7 @@ TEST_F(ExportRunTest, SaveIntoMissingFolderShowsTheReasonNotTerminado)
     serve(config);
     op.filePath = path(QStringLiteral("nao-existe/terminais.xml"));
     run();
-    EXPECT_EQ(op.messages, (std::vector<Message>{{QStringLiteral("Não foi possível gravar o ficheiro!\nNo such file or directory"),
+    EXPECT_EQ(op.messages, (std::vector<Message>{{QStringLiteral("Não foi possível gravar o ficheiro!\n2 - A pasta não existe"),
                                                   QStringLiteral("Korvane"), MessageIcon::Critical}}));
     EXPECT_FALSE(QFile::exists(op.filePath));
     EXPECT_TRUE(server->waitForConnectionsOpen(0, 5s));

@@ -232,7 +232,7 @@ TEST_F(KorvaneExportTest, ReportedFailuresExitOne)
                                       QStringLiteral("segredo"));
     EXPECT_EQ(unsaved.exitCode, 1);
     EXPECT_EQ(unsaved.out, QString());
-    EXPECT_EQ(unsaved.err, QStringLiteral("Não foi possível gravar o ficheiro!\nNo such file or directory\n"));
+    EXPECT_EQ(unsaved.err, QStringLiteral("Não foi possível gravar o ficheiro!\n2 - A pasta não existe\n"));
 }
 
 class UsageTest : public ::testing::TestWithParam<QStringList> {};

@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 #ifdef Q_OS_UNIX
@@ -253,8 +255,8 @@ TEST(TerminalDocumentTest, SaveWritesTheDocumentAndReplacesAnOldFile)
     }
     TerminalDocument document;
     document.appendTerminal(Record(qint64{5}, QStringLiteral("N"), QStringLiteral("D"), FieldValue{}, FieldValue{}));
-    QString reason;
-    ASSERT_TRUE(document.save(path, reason)) << reason.toStdString();
+    SaveError error;
+    ASSERT_TRUE(document.save(path, error)) << error.description.toStdString();
     QFile saved(path);
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     EXPECT_EQ(saved.readAll(), document.toXml());
@@ -266,17 +268,43 @@ TEST(TerminalDocumentTest, SaveIntoMissingFolderOrOntoFolderFailsWithReason)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString missing = dir.filePath(QStringLiteral("nao-existe/terminais.xml"));
-    QString reason;
-    EXPECT_FALSE(TerminalDocument().save(missing, reason));
-    EXPECT_FALSE(reason.isEmpty());
+    SaveError error;
+    EXPECT_FALSE(TerminalDocument().save(missing, error));
+    EXPECT_EQ(error, (SaveError{ENOENT, QStringLiteral("A pasta não existe")}));
     EXPECT_FALSE(QFile::exists(missing));
 
     const QString folder = dir.filePath(QStringLiteral("pasta"));
     ASSERT_TRUE(QDir().mkdir(folder));
-    reason.clear();
-    EXPECT_FALSE(TerminalDocument().save(folder, reason));
-    EXPECT_FALSE(reason.isEmpty());
+    error = {};
+    EXPECT_FALSE(TerminalDocument().save(folder, error));
+    EXPECT_EQ(error, (SaveError{EISDIR, QStringLiteral("O caminho é uma pasta")}));
     EXPECT_TRUE(QFileInfo(folder).isDir());
+}
+
+// The operator reads why a save failed in European Portuguese, with the system's number; a
+// cause outside the usual keeps the system's own text.
+TEST(TerminalDocumentTest, SaveErrorsReadInPortugueseWithTheirNumber)
+{
+    const std::vector<std::pair<int, QString>> cases = {
+        {EACCES, QStringLiteral("Permissão negada")},
+        {EPERM, QStringLiteral("Operação não permitida")},
+        {EROFS, QStringLiteral("Sistema de ficheiros só de leitura")},
+        {ENOSPC, QStringLiteral("Não há espaço livre no disco")},
+        {EFBIG, QStringLiteral("Ficheiro demasiado grande")},
+        {ENOENT, QStringLiteral("A pasta não existe")},
+        {ENOTDIR, QStringLiteral("Uma parte do caminho não é uma pasta")},
+        {EISDIR, QStringLiteral("O caminho é uma pasta")},
+        {ENAMETOOLONG, QStringLiteral("Nome de ficheiro demasiado longo")},
+#ifdef EDQUOT
+        {EDQUOT, QStringLiteral("Quota de disco excedida")},
+#endif
+        {EIO, QString::fromLocal8Bit(std::strerror(EIO))},
+        {EMLINK, QString::fromLocal8Bit(std::strerror(EMLINK))},
+    };
+    for (const auto& [number, description] : cases) {
+        EXPECT_EQ(SaveErrorOf(number), (SaveError{number, description})) << number;
+        EXPECT_FALSE(description.isEmpty()) << number;
+    }
 }
 
 // A document larger than the pieces it is built in, with one value larger than a piece on its
@@ -308,8 +336,8 @@ TEST(TerminalDocumentTest, LargeDocumentComesOutWhole)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("terminais.xml"));
-    QString reason;
-    ASSERT_TRUE(document.save(path, reason)) << reason.toStdString();
+    SaveError saveError;
+    ASSERT_TRUE(document.save(path, saveError)) << saveError.description.toStdString();
     QFile saved(path);
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     EXPECT_TRUE(saved.readAll() == xml);
@@ -356,13 +384,13 @@ TEST_P(FailedWriteTest, FailedWriteLeavesOldFileUntouched)
     rlimit small = saved;
     small.rlim_cur = c.limit;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    QString reason;
-    const bool saved_ok = document.save(path, reason);
+    SaveError error;
+    const bool saved_ok = document.save(path, error);
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
 
     EXPECT_FALSE(saved_ok);
-    EXPECT_FALSE(reason.isEmpty());
+    EXPECT_EQ(error, (SaveError{EFBIG, QStringLiteral("Ficheiro demasiado grande")}));
     QFile old(path);
     ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     EXPECT_EQ(old.readAll(), oldBytes);
