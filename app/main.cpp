@@ -1,17 +1,20 @@
 #include "FileChooser.h"
 #include "MessageBoxes.h"
 #include "ProcessSecrets.h"
+#include "Translator.h"
 #include "frmKorvane.h"
 
 #include <QApplication>
 
-// Korvane reads no arguments, settings or files: it shows its window and waits for the operator.
+// Korvane reads no arguments, settings or files of its own: it shows its window, in European
+// Portuguese whatever the system's language, and waits for the operator.
 int main(int argc, char* argv[])
 {
     // The password typed into the window must not outlive the process in a core file.
     static_cast<void>(korvane::KeepSecretsOutOfCoreDumps());
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("korvane"));
+    const korvane::Translator portuguese;
 
     korvane::QtMessageBoxes boxes;
     korvane::DialogFileChooser chooser;

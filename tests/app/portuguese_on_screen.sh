@@ -1,0 +1,165 @@
+#!/usr/bin/env bash
+# The real program, started in an English locale under Xvfb with openbox as window manager, read
+# off the screen by OCR: the fields' menu, the save-file chooser, the overwrite question and a
+# failed save are in European Portuguese, with none of Qt's English texts left.
+# Usage: portuguese_on_screen.sh <korvane> <korvane-tds-server>
+# With KORVANE_SCREENS=<folder> the screenshots and what was read from them are kept there.
+set -euo pipefail
+
+if [ -z "${KORVANE_UNDER_XVFB:-}" ]; then
+  export KORVANE_UNDER_XVFB=1
+  exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+fi
+
+korvane=$1
+tds_server=$2
+title='Informações Terminais NAC 3000'
+chooser_title='Indique a Localização do Ficheiro a Gravar:'
+question_title='O Ficheiro Será Sobreposto:'
+
+work=$(mktemp -d)
+screens=${KORVANE_SCREENS:-$work/screens}
+mkdir -p "$screens"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+step() { echo "-- $*"; }
+
+for tool in openbox tesseract import convert xdotool xprop; do
+  command -v "$tool" >/dev/null || fail "$tool is not installed (bash scripts/setup)"
+done
+tesseract --list-langs 2>/dev/null | grep -qx por || fail "tesseract has no Portuguese data (tesseract-ocr-por)"
+
+# Waits for a visible top-level window whose whole title is $1; prints its id.
+window_named() {
+  local id
+  id=$(timeout 10 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1) || true
+  [ -n "$id" ] || fail "no window titled '$1' within 10 s"
+  echo "$id"
+}
+window_gone() {
+  for _ in $(seq 100); do
+    xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
+    sleep 0.05
+  done
+  fail "window '$1' is still there after 5 s"
+}
+click_at() { xdotool mousemove --window "$1" "$2" "$3" click "${4:-1}"; }
+type_into() { xdotool windowfocus --sync "$1"; xdotool type --delay 5 -- "$2"; }
+key_in() { xdotool windowfocus --sync "$1"; xdotool key "$2"; }
+
+# The text on a screenshot, enlarged on a white margin and read three times, cut to black and
+# white at three levels: OCR misses a word at one level that it reads at another, and only the
+# lightest cut keeps the grey text of disabled items.
+read_text() {
+  local png=$1 level
+  for level in 50 70 85; do
+    convert "$png" -colorspace Gray -bordercolor white -border 20 -resize 300% -threshold "$level%" "$png.$level.png"
+    tesseract "$png.$level.png" - -l por 2>/dev/null
+  done
+}
+
+# screen_reads NAME WINDOW TEXT... [-- ENGLISH...]: takes screenshots of WINDOW ("root" for the
+# whole screen) until every TEXT is read on one, within 20 s; then no ENGLISH word may be on it.
+screen_reads() {
+  local name=$1 window=$2
+  shift 2
+  local wanted=() english=()
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do wanted+=("$1"); shift; done
+  [ $# -gt 0 ] && shift
+  english=("$@")
+  local deadline=$((SECONDS + 20)) attempt=0 text missing
+  while :; do
+    attempt=$((attempt + 1))
+    local png="$screens/$name-$attempt.png"
+    import -window "$window" "$png"
+    text=$(read_text "$png")
+    printf '%s\n' "$text" >"$png.txt"
+    missing=()
+    for w in "${wanted[@]}"; do grep -qF -- "$w" <<<"$text" || missing+=("$w"); done
+    [ ${#missing[@]} -eq 0 ] && break
+    [ $SECONDS -lt $deadline ] || fail "$name: not read on the screen within 20 s: ${missing[*]}; read: $(tr '\n' ' ' <<<"$text")"
+    sleep 0.3
+  done
+  for w in "${english[@]}"; do
+    if grep -qiwF -- "$w" <<<"$text"; then fail "$name: English '$w' on the screen; read: $(tr '\n' ' ' <<<"$text")"; fi
+  done
+  echo "   read: ${wanted[*]}"
+}
+
+step "openbox"
+openbox >"$work/openbox.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
+xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' || fail "openbox did not start within 10 s"
+
+step "independent TDS server"
+"$tds_server" --rows demo --login operador --password segredo >"$work/server.out" 2>"$work/server.err" &
+pids+=($!)
+for _ in $(seq 100); do grep -q '^listening ' "$work/server.out" && break; sleep 0.05; done
+server=$(sed -n 's/^listening //p' "$work/server.out")
+[ -n "$server" ] || fail "the TDS server did not start within 5 s: $(cat "$work/server.err")"
+
+step "the window, in an English locale, started in a folder with a folder and a file"
+english_locale=C.UTF-8
+locale -a 2>/dev/null | grep -qix 'en_US.utf8' && english_locale=en_US.UTF-8
+folder="$work/ficheiros"
+mkdir -p "$folder/pasta"
+echo '<Vorantis/>' >"$folder/antigo.xml"
+(cd "$folder" && exec env LANG=$english_locale LC_ALL=$english_locale LANGUAGE=en "$korvane") &
+korvane_pid=$!
+pids+=("$korvane_pid")
+wid=$(window_named "$title")
+type_into "$wid" "$server"
+key_in "$wid" Tab
+type_into "$wid" operador
+key_in "$wid" Tab
+type_into "$wid" segredo
+
+step "the menu of a field"
+click_at "$wid" 240 34 3
+screen_reads field-menu root Desfazer Cortar Copiar Colar Apagar 'Selecionar tudo' \
+  -- Undo Redo Cut Copy Paste Delete Select
+xdotool key Escape
+
+step "the chooser"
+click_at "$wid" 484 114
+dialog=$(window_named "$chooser_title")
+# A name that completes to nothing, so no completion list covers the dialog and Guardar is enabled.
+type_into "$dialog" novo.xml
+screen_reads chooser "$dialog" 'Procurar em' 'Nome do ficheiro' 'Ficheiros do tipo' Guardar Cancelar \
+  Nome Tamanho Tipo 'Data de modifica' Pasta \
+  -- Look 'File name' 'Files of type' Save Cancel Name Size Type Date Modified Folder
+key_in "$dialog" Return
+window_gone "$chooser_title"
+
+step "the overwrite question"
+echo '<Vorantis/>' >"$folder/novo.xml"
+key_in "$wid" alt+e
+question=$(window_named "$question_title")
+screen_reads question "$question" 'Pretende Continuar?' Cancelar -- Cancel
+key_in "$question" Escape
+window_gone "$question_title"
+
+step "a failed save (the path is now a folder)"
+rm "$folder/novo.xml"
+mkdir "$folder/novo.xml"
+key_in "$wid" alt+e
+box=$(window_named Korvane)
+screen_reads failed-save "$box" 'Não foi possível gravar o ficheiro!' '21 - O caminho é uma pasta' \
+  -- directory refers Filename
+key_in "$box" Return
+window_gone Korvane
+
+step "Alt+F ends the program"
+key_in "$wid" alt+f
+for _ in $(seq 100); do kill -0 "$korvane_pid" 2>/dev/null || break; sleep 0.05; done
+kill -0 "$korvane_pid" 2>/dev/null && fail "korvane still runs 5 s after Alt+F"
+
+echo "on screen in European Portuguese ($english_locale): the fields' menu, the chooser, the overwrite question, a failed save"
