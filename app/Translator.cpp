@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
-#include <QLocale>
 
 namespace korvane {
 
@@ -25,12 +24,19 @@ Translator::Translator()
         m_ownInstalled = QCoreApplication::installTranslator(&m_own);
 }
 
+bool Translator::translates(const char* context, const char* source, const char* disambiguation) const
+{
+    return !m_own.translate(context, source, disambiguation).isEmpty()
+        || !m_qt.translate(context, source, disambiguation).isEmpty();
+}
+
 Translator::~Translator()
 {
     if (m_ownInstalled)
         QCoreApplication::removeTranslator(&m_own);
     if (m_qtInstalled)
         QCoreApplication::removeTranslator(&m_qt);
+    QLocale::setDefault(m_previousDefault);
 }
 
 } // namespace korvane

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLocale>
 #include <QTranslator>
 
 namespace korvane {
@@ -9,7 +10,7 @@ namespace korvane {
 // (built into it from translations/korvane_pt_PT.ts), which supply what Qt's lack and win where
 // both have a text; it makes pt_PT the default locale, so Qt's texts that follow it (the type
 // names in the save-file chooser) are Portuguese too. The dates in the file keep the system's
-// regional settings. On destruction it removes both translators.
+// regional settings. On destruction it removes both translators and puts the default locale back.
 // Needs a QCoreApplication.
 class Translator {
 public:
@@ -22,7 +23,11 @@ public:
     bool hasQtTranslations() const noexcept { return m_qtInstalled; }
     bool hasOwnTranslations() const noexcept { return m_ownInstalled; }
 
+    // Whether either file has a text for `source` in `context` (a translation may read the same).
+    bool translates(const char* context, const char* source, const char* disambiguation = nullptr) const;
+
 private:
+    QLocale m_previousDefault;
     QTranslator m_qt;
     QTranslator m_own;
     bool m_qtInstalled = false;
