@@ -1,5 +1,7 @@
 #include "FileChooser.h"
 
+#include "ChooserListing.h"
+
 #include <QDir>
 
 namespace korvane {
@@ -14,6 +16,7 @@ std::optional<QString> DialogFileChooser::chooseSaveFile(QWidget& parent, const 
     if (!m_dialog || m_dialog->parentWidget() != &parent) {
         m_dialog = new QFileDialog(&parent);
         m_dialog->setObjectName(QStringLiteral("digFiles"));
+        m_dialog->setProxyModel(new ChooserListing(m_dialog));
     }
     QFileDialog& dialog = *m_dialog;
     dialog.setWindowTitle(title);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real program, started in an English locale under Xvfb with openbox as window manager, read
 # off the screen by OCR: the fields' menu, the save-file chooser, the overwrite question and a
-# failed save are in European Portuguese, with none of Qt's English texts left.
+# failed save are in European Portuguese, with none of Qt's English texts left and the chooser's
+# dates written the Portuguese way.
 # Usage: portuguese_on_screen.sh <korvane> <korvane-tds-server>
 # With KORVANE_SCREENS=<folder> the screenshots and what was read from them are kept there.
 set -euo pipefail
@@ -135,7 +136,7 @@ dialog=$(window_named "$chooser_title")
 type_into "$dialog" novo.xml
 screen_reads chooser "$dialog" 'Procurar em' 'Nome do ficheiro' 'Ficheiros do tipo' Guardar Cancelar \
   Nome Tamanho Tipo 'Data de modifica' Pasta \
-  -- Look 'File name' 'Files of type' Save Cancel Name Size Type Date Modified Folder
+  -- Look 'File name' 'Files of type' Save Cancel Name Size Type Date Modified Folder AM PM
 key_in "$dialog" Return
 window_gone "$chooser_title"
 
