@@ -21,6 +21,7 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <utility>
 
 namespace korvane::test {
 namespace {
@@ -85,9 +86,11 @@ TEST(Translator, EveryTextOfTheChooserBoxesAndMenusIsPortuguese)
     QWidget owner;
     owner.show();
     DialogFileChooser chooser{QFileDialog::DontUseNativeDialog};
+    bool pointed = false;
     WhileModal([&] { chooser.chooseSaveFile(owner, QStringLiteral("Título"), QStringLiteral("Ficheiros XML (*.xml)")); },
                [&](QDialog& dialog) {
-                   static_cast<QFileDialog&>(dialog).setDirectory(folder.path());
+                   if (!std::exchange(pointed, true))
+                       static_cast<QFileDialog&>(dialog).setDirectory(folder.path());
                    // Ready once the folder and the file are listed with their types and dates.
                    auto* view = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
                    if (!view || !view->model() || view->model()->rowCount(view->rootIndex()) < 2)

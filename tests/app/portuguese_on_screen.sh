@@ -66,8 +66,9 @@ read_text() {
   done
 }
 
-# screen_reads NAME WINDOW TEXT... [-- ENGLISH...]: takes screenshots of WINDOW ("root" for the
-# whole screen) until every TEXT is read on one, within 20 s; then no ENGLISH word may be on it.
+# screen_reads NAME WINDOW TEXT... [-- ENGLISH...]: takes screenshots of WINDOW (or of the screen
+# area given as "WxH+X+Y") until every TEXT is read on one, within 30 s; then no ENGLISH word may
+# be on it.
 screen_reads() {
   local name=$1 window=$2
   shift 2
@@ -75,17 +76,21 @@ screen_reads() {
   while [ $# -gt 0 ] && [ "$1" != -- ]; do wanted+=("$1"); shift; done
   [ $# -gt 0 ] && shift
   english=("$@")
-  local deadline=$((SECONDS + 20)) attempt=0 text missing
+  local deadline=$((SECONDS + 30)) attempt=0 text missing
   while :; do
     attempt=$((attempt + 1))
     local png="$screens/$name-$attempt.png"
-    import -window "$window" "$png"
+    if [[ $window == *x*+*+* ]]; then
+      import -window root -crop "$window" +repage "$png"
+    else
+      import -window "$window" "$png"
+    fi
     text=$(read_text "$png")
     printf '%s\n' "$text" >"$png.txt"
     missing=()
     for w in "${wanted[@]}"; do grep -qF -- "$w" <<<"$text" || missing+=("$w"); done
     [ ${#missing[@]} -eq 0 ] && break
-    [ $SECONDS -lt $deadline ] || fail "$name: not read on the screen within 20 s: ${missing[*]}; read: $(tr '\n' ' ' <<<"$text")"
+    [ $SECONDS -lt $deadline ] || fail "$name: not read on the screen within 30 s: ${missing[*]}; read: $(tr '\n' ' ' <<<"$text")"
     sleep 0.3
   done
   for w in "${english[@]}"; do
@@ -124,8 +129,15 @@ key_in "$wid" Tab
 type_into "$wid" segredo
 
 step "the menu of a field"
+# Its text copied and then not selected, so that Colar and Selecionar tudo are enabled too.
+click_at "$wid" 240 34
+key_in "$wid" ctrl+a
+key_in "$wid" ctrl+c
+click_at "$wid" 240 34
 click_at "$wid" 240 34 3
-screen_reads field-menu root Desfazer Cortar Copiar Colar Apagar 'Selecionar tudo' \
+# The menu is a window of its own, opened at the click: the area of the main window and below it.
+eval "$(xdotool getwindowgeometry --shell "$wid")"
+screen_reads field-menu "560x300+$X+$Y" Desfazer Cortar Copiar Colar Apagar 'Selecionar tudo' \
   -- Undo Redo Cut Copy Paste Delete Select
 xdotool key Escape
 
