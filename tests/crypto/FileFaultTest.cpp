@@ -76,6 +76,18 @@ std::string Describe(const FileOperationResult& result)
     return text.str();
 }
 
+std::string RunOperation(bool encrypt, const fs::path& in, const fs::path& out)
+{
+    clsCrypGost gost;
+    return Describe(encrypt ? EncryptFileWithReason(gost, in, out, true, kKey)
+                            : DecryptFileWithReason(gost, in, out, true, kKey));
+}
+
+// The same operation in a process of its own, for the cases that run without root's privileges.
+const std::string kOperationTask = test::RegisterChildTask("file-fault-operation", [](const test::ChildArgs& args) {
+    return RunOperation(args.at(0) == "encrypt", args.at(1), args.at(2));
+});
+
 class FileFaultTest : public ::testing::TestWithParam<FileFaultCase> {
 protected:
     void TearDown() override
@@ -96,28 +108,25 @@ TEST_P(FileFaultTest, FailsWithItsReasonAndLeavesEveryFileAsItWas)
     const Operation op = c.arrange(dir.path());
     const auto before = Snapshot(dir.path());
 
-    const auto run = [&op] {
-        clsCrypGost gost;
-        return Describe(op.encrypt ? EncryptFileWithReason(gost, op.in, op.out, true, kKey)
-                                   : DecryptFileWithReason(gost, op.in, op.out, true, kKey));
-    };
-    std::optional<std::string> outcome;
+    std::string outcome;
     if (c.condition == Condition::WithoutRoot) {
-        outcome = test::RunUnprivileged(run);
-        ASSERT_TRUE(outcome.has_value()) << "the unprivileged child did not report";
+        const test::ChildOutcome child = test::RunChildTask(
+            kOperationTask, {op.encrypt ? "encrypt" : "decrypt", op.in.string(), op.out.string()}, {.withoutRoot = true});
+        ASSERT_TRUE(child.answer.has_value()) << child.failure;
+        outcome = *child.answer;
     } else {
         std::optional<test::FileSizeLimit> limit;
         if (c.condition == Condition::FullDisk) {
             limit.emplace(kRoomForLessThanTheFile);
             ASSERT_TRUE(limit->applied());
         }
-        outcome = run();
+        outcome = RunOperation(op.encrypt, op.in, op.out);
     }
 
     FileOperationResult expected;
     expected.failure = c.failure;
     expected.systemError = std::make_error_code(c.reason);
-    EXPECT_EQ(*outcome, Describe(expected));
+    EXPECT_EQ(outcome, Describe(expected));
     EXPECT_EQ(Snapshot(dir.path()), before) << "a file changed, went missing or was left behind";
 }
 
