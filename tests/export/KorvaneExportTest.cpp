@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
@@ -78,7 +79,8 @@ public:
                                              QStringLiteral("--password"), QStringLiteral("segredo")}
                                      + arguments);
         QString line;
-        while (m_process.waitForReadyRead(10'000)) {
+        const QDeadlineTimer deadline(10'000);
+        while (!deadline.hasExpired() && m_process.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
             line += QString::fromUtf8(m_process.readAllStandardOutput());
             const QRegularExpressionMatch match =
                 QRegularExpression(QStringLiteral("listening (\\S+)\\n")).match(line);

@@ -75,11 +75,15 @@ QString connectionString(quint16 port, const QString& login, const QString& pass
 
 class Odbc {
 public:
+    static constexpr SQLULEN kTimeoutSeconds = 30;
+
     Odbc()
     {
         SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
         SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
         SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
+        // A server that stops answering fails the test instead of holding it for ever.
+        setConnectAttribute(SQL_ATTR_LOGIN_TIMEOUT, kTimeoutSeconds);
     }
     ~Odbc()
     {
@@ -117,7 +121,7 @@ public:
             SQLDisconnect(dbc_);
     }
 
-    SQLRETURN execute(const QString& query, SQLULEN queryTimeout = 0)
+    SQLRETURN execute(const QString& query, SQLULEN queryTimeout = kTimeoutSeconds)
     {
         if (!stmt_)
             SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_);
