@@ -7,6 +7,7 @@
 #include <map>
 #include <thread>
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -16,8 +17,41 @@
 #include <unistd.h>
 
 extern char** environ;
+#endif
 
 namespace korvane::test {
+
+namespace {
+
+std::map<std::string, ChildTask, std::less<>>& Tasks()
+{
+    static std::map<std::string, ChildTask, std::less<>> tasks;
+    return tasks;
+}
+
+} // namespace
+
+std::string RegisterChildTask(std::string_view name, ChildTask task)
+{
+    Tasks().emplace(std::string(name), std::move(task));
+    return std::string(name);
+}
+
+#ifdef _WIN32
+
+// The checks that need a process of their own are POSIX ones (privileges, limits, signals).
+ChildOutcome RunChildTask(std::string_view name, const ChildArgs&, const ChildOptions&)
+{
+    return {std::nullopt, "the child task \"" + std::string(name) + "\" needs a POSIX system"};
+}
+
+std::optional<int> RunChildTaskIfAsked(int, char**)
+{
+    return std::nullopt;
+}
+
+#else
+
 namespace {
 
 constexpr std::string_view kTaskFlag = "--korvane-child-task";
@@ -30,12 +64,6 @@ constexpr int kCouldNotDropRoot = 125;
 constexpr int kUnknownTask = 126;
 constexpr int kTaskThrew = 124;
 constexpr int kCouldNotReport = 123;
-
-std::map<std::string, ChildTask, std::less<>>& Tasks()
-{
-    static std::map<std::string, ChildTask, std::less<>> tasks;
-    return tasks;
-}
 
 // This test binary, for starting it again.
 std::string SelfPath()
@@ -135,12 +163,6 @@ std::optional<int> WaitUntil(pid_t child, std::chrono::steady_clock::time_point 
 
 } // namespace
 
-std::string RegisterChildTask(std::string_view name, ChildTask task)
-{
-    Tasks().emplace(std::string(name), std::move(task));
-    return std::string(name);
-}
-
 ChildOutcome RunChildTask(std::string_view name, const ChildArgs& args, const ChildOptions& options)
 {
     const std::string what = "the child task \"" + std::string(name) + "\" ";
@@ -210,5 +232,7 @@ std::optional<int> RunChildTaskIfAsked(int argc, char** argv)
     }
     return WriteAll(STDOUT_FILENO, answer) ? 0 : kCouldNotReport;
 }
+
+#endif
 
 } // namespace korvane::test
