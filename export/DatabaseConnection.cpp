@@ -2,6 +2,7 @@
 
 #include "ConnectionString.h"
 #include "OdbcHandles.h"
+#include "PrivateFreeTdsConfiguration.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,7 +13,9 @@ namespace korvane {
 
 struct DatabaseConnection::State {
     // Freed in the reverse order: the statement before the buffers bound to it, before the
-    // connection, before the environment.
+    // connection, before the environment, before the private driver configuration whose log the
+    // driver writes while connected.
+    std::optional<PrivateFreeTdsConfiguration> freeTdsConfiguration;
     std::optional<odbc::Environment> environment;
     std::optional<odbc::Connection> connection;
     std::optional<odbc::Rowset> rowset;
@@ -390,7 +393,7 @@ void QueryResult::close() noexcept
 
 bool OpenConnection(DatabaseConnection& connection, const QString& server, const QString& catalog,
                     const QString& login, const QString& password, qint32 timeout, qint32& errorNumber,
-                    QString& errorDescription)
+                    QString& errorDescription, const ConnectionSecurity& security)
 {
     try {
         if (connection.isOpen())
@@ -399,18 +402,41 @@ bool OpenConnection(DatabaseConnection& connection, const QString& server, const
             throw OdbcError(QStringLiteral("HY024"), kInvalidArgument,
                             QStringLiteral("O tempo limite não pode ser negativo (%1).").arg(timeout));
         }
+        if (!security.invalidSetting.isEmpty())
+            throw OdbcError(QStringLiteral("01S00"), kBadConnectionValue, security.invalidSetting);
         const QString driver = ConfiguredOdbcDriver();
-        const ConnectionString text =
-            BuildConnectionString(DialectOfDriver(driver), driver, server, catalog, login, password);
+        const OdbcDialect dialect = DialectOfDriver(driver);
+        if (dialect != OdbcDialect::FreeTds && !security.caFile.isEmpty()) {
+            throw OdbcError(QStringLiteral("01S00"), kBadConnectionValue,
+                            QStringLiteral("O ficheiro de autoridades de certificação só pode ser usado com o "
+                                           "controlador FreeTDS, e o controlador é %1. A ligação não foi tentada.")
+                                .arg(driver));
+        }
+        const bool privateConfiguration = dialect == OdbcDialect::FreeTds && security.encryptionRequired();
+        const ConnectionString text = BuildConnectionString(
+            dialect, driver, server, catalog, login, password,
+            security.encryptionRequired() ? Encryption::Require : Encryption::Request,
+            privateConfiguration ? PrivateFreeTdsConfiguration::sectionName() : QString());
 
         auto state = std::make_shared<DatabaseConnection::State>();
+        if (privateConfiguration)
+            state->freeTdsConfiguration.emplace(ParseServerNotation(server), security);
         state->environment.emplace();
         state->connection.emplace(*state->environment);
         const auto seconds = static_cast<SQLULEN>(timeout);
         state->queryTimeout = seconds;
         state->connection->setAttribute(SQL_ATTR_LOGIN_TIMEOUT, seconds);
         state->connection->setAttribute(SQL_ATTR_CONNECTION_TIMEOUT, seconds);
-        state->connection->driverConnect(text.view());
+        try {
+            std::optional<PrivateFreeTdsConfiguration::Active> active;
+            if (state->freeTdsConfiguration)
+                active.emplace(state->freeTdsConfiguration->configurationPath());
+            state->connection->driverConnect(text.view());
+        } catch (const OdbcError& refused) {
+            if (state->freeTdsConfiguration)
+                throw state->freeTdsConfiguration->explainRefusal(refused);
+            throw;
+        }
         connection.m_state = std::move(state);
         return true;
     } catch (const OdbcError& error) {
