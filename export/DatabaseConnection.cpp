@@ -13,9 +13,7 @@ namespace korvane {
 
 struct DatabaseConnection::State {
     // Freed in the reverse order: the statement before the buffers bound to it, before the
-    // connection, before the environment, before the private driver configuration whose log the
-    // driver writes while connected.
-    std::optional<PrivateFreeTdsConfiguration> freeTdsConfiguration;
+    // connection, before the environment.
     std::optional<odbc::Environment> environment;
     std::optional<odbc::Connection> connection;
     std::optional<odbc::Rowset> rowset;
@@ -419,23 +417,21 @@ bool OpenConnection(DatabaseConnection& connection, const QString& server, const
             privateConfiguration ? PrivateFreeTdsConfiguration::sectionName() : QString());
 
         auto state = std::make_shared<DatabaseConnection::State>();
-        if (privateConfiguration)
-            state->freeTdsConfiguration.emplace(ParseServerNotation(server), security);
         state->environment.emplace();
         state->connection.emplace(*state->environment);
         const auto seconds = static_cast<SQLULEN>(timeout);
         state->queryTimeout = seconds;
         state->connection->setAttribute(SQL_ATTR_LOGIN_TIMEOUT, seconds);
         state->connection->setAttribute(SQL_ATTR_CONNECTION_TIMEOUT, seconds);
-        try {
-            std::optional<PrivateFreeTdsConfiguration::Active> active;
-            if (state->freeTdsConfiguration)
-                active.emplace(state->freeTdsConfiguration->configurationPath());
+        if (privateConfiguration) {
+            const PrivateFreeTdsConfiguration configuration(ParseServerNotation(server), security);
+            try {
+                state->connection->driverConnect(text.view());
+            } catch (const OdbcError& refused) {
+                throw configuration.explainRefusal(refused);
+            }
+        } else {
             state->connection->driverConnect(text.view());
-        } catch (const OdbcError& refused) {
-            if (state->freeTdsConfiguration)
-                throw state->freeTdsConfiguration->explainRefusal(refused);
-            throw;
         }
         connection.m_state = std::move(state);
         return true;

@@ -3,9 +3,11 @@
 #include "ConnectionString.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QTemporaryDir>
 
 namespace korvane {
 
@@ -42,6 +44,20 @@ void WriteFile(const QString& path, const QByteArray& data)
     }
 }
 
+std::mutex& ConnectTurn()
+{
+    static std::mutex turn;
+    return turn;
+}
+
+// Made on first use, removed when the process ends. FreeTDS opens its log once a process and
+// keeps writing to it, so the folder cannot go with each connection.
+const QTemporaryDir& PrivateFolder()
+{
+    static const QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/korvane-XXXXXX"));
+    return folder;
+}
+
 } // namespace
 
 QString PrivateFreeTdsConfiguration::sectionName()
@@ -51,8 +67,7 @@ QString PrivateFreeTdsConfiguration::sectionName()
 
 PrivateFreeTdsConfiguration::PrivateFreeTdsConfiguration(const ServerAddress& address,
                                                          const ConnectionSecurity& security)
-    : m_folder(QDir::tempPath() + QStringLiteral("/korvane-XXXXXX")), m_host(address.host),
-      m_caFile(security.caFile)
+    : m_turn(ConnectTurn()), m_host(address.host), m_caFile(security.caFile)
 {
     static const QRegularExpression hostCharacters(QStringLiteral("^[A-Za-z0-9._:-]+$"));
     static const QRegularExpression instanceCharacters(QStringLiteral("^[A-Za-z0-9_$-]*$"));
@@ -61,12 +76,14 @@ PrivateFreeTdsConfiguration::PrivateFreeTdsConfiguration(const ServerAddress& ad
         Refuse(QStringLiteral("O servidor \"%1\" tem caracteres que uma ligação encriptada não consegue levar ao "
                               "controlador ODBC.")
                    .arg(address.host + (address.instance.isEmpty() ? QString() : u'\\' + address.instance)));
-    if (!m_folder.isValid() || !FitsConfiguration(m_folder.path(), pathCharacters)) {
+    const QTemporaryDir& privateFolder = PrivateFolder();
+    if (!privateFolder.isValid() || !FitsConfiguration(privateFolder.path(), pathCharacters)) {
         throw OdbcError(QStringLiteral("HY000"), 0,
                         QStringLiteral("Não foi possível criar a pasta privada da ligação em %1: %2")
-                            .arg(QDir::toNativeSeparators(QDir::tempPath()), m_folder.errorString()));
+                            .arg(QDir::toNativeSeparators(QDir::tempPath()), privateFolder.errorString()));
     }
-    const QString folder = m_folder.path();
+    const QString folder = privateFolder.path();
+    m_logPath = folder + QStringLiteral("/freetds.log");
 
     QByteArray conf = "[" + sectionName().toLatin1() + "]\n";
     conf += "\thost = " + address.host.toLatin1() + "\n";
@@ -92,32 +109,35 @@ PrivateFreeTdsConfiguration::PrivateFreeTdsConfiguration(const ServerAddress& ad
         conf += "\tca file = " + folder.toLatin1() + "/ca.pem\n";
         conf += "\tcheck certificate hostname = yes\n";
     }
-    conf += "\tdump file = " + folder.toLatin1() + "/freetds.log\n";
-    // Severe, error and first-level information: the TLS verdicts, without packets or TLS records.
+    // Severe, error and first-level information: the TLS verdicts, without packets or TLS
+    // records. Appended to, so that what one connect wrote starts where the log ended before it.
+    conf += "\tdump file = " + m_logPath.toLatin1() + "\n";
+    conf += "\tdump file append = yes\n";
     conf += "\tdebug flags = 0x07\n";
-    m_configurationPath = QFile::encodeName(folder + QStringLiteral("/freetds.conf"));
-    WriteFile(QFile::decodeName(m_configurationPath), conf);
+    const QString configuration = folder + QStringLiteral("/freetds.conf");
+    WriteFile(configuration, conf);
+    m_logStart = QFileInfo(m_logPath).size();
+
+    m_hadConfiguration = qEnvironmentVariableIsSet("FREETDSCONF");
+    m_previousConfiguration = qgetenv("FREETDSCONF");
+    qputenv("FREETDSCONF", QFile::encodeName(configuration));
 }
 
-PrivateFreeTdsConfiguration::Active::Active(const QByteArray& path)
-    : m_wasSet(qEnvironmentVariableIsSet("FREETDSCONF")), m_previous(qgetenv("FREETDSCONF"))
+PrivateFreeTdsConfiguration::~PrivateFreeTdsConfiguration()
 {
-    qputenv("FREETDSCONF", path);
-}
-
-PrivateFreeTdsConfiguration::Active::~Active()
-{
-    if (m_wasSet)
-        qputenv("FREETDSCONF", m_previous);
+    if (m_hadConfiguration)
+        qputenv("FREETDSCONF", m_previousConfiguration);
     else
         qunsetenv("FREETDSCONF");
 }
 
 OdbcError PrivateFreeTdsConfiguration::explainRefusal(const OdbcError& error) const
 {
-    QFile logFile(m_folder.path() + QStringLiteral("/freetds.log"));
+    QFile logFile(m_logPath);
     if (!logFile.open(QIODevice::ReadOnly))
         return error;
+    if (logFile.size() >= m_logStart)
+        logFile.seek(m_logStart);
     const QByteArray log = logFile.readAll();
     const qint32 number = error.number();
     QString cause;

@@ -12,6 +12,13 @@ namespace {
     throw OdbcError(QStringLiteral("01S00"), kBadConnectionValue, text + QStringLiteral(" A ligação não foi tentada."));
 }
 
+[[noreturn]] void RefuseColon(const QString& server, const QString& commaForm)
+{
+    Refuse(QStringLiteral("O servidor \"%1\" separa a porta com dois pontos, o que o SQL Server não aceita; "
+                          "escreva %2.")
+               .arg(server, commaForm));
+}
+
 bool IsPort(QStringView digits)
 {
     if (digits.isEmpty() || digits.size() > 5)
@@ -47,8 +54,11 @@ ServerAddress ParseServerNotation(const QString& server)
         rest = rest.left(comma);
     }
     if (const qsizetype backslash = rest.indexOf(u'\\'); backslash >= 0) {
+        const QStringView instance = rest.mid(backslash + 1);
+        if (const qsizetype colon = instance.indexOf(u':'); colon >= 0)
+            RefuseColon(server, rest.left(backslash + 1 + colon).toString() + u',' + instance.mid(colon + 1).toString());
         if (address.port.isEmpty())
-            address.instance = rest.mid(backslash + 1).toString();
+            address.instance = instance.toString();
         rest = rest.left(backslash);
     }
 
@@ -58,9 +68,7 @@ ServerAddress ParseServerNotation(const QString& server)
             const QStringView literal = rest.mid(1, close - 1);
             const QStringView after = rest.mid(close + 1);
             if (after.startsWith(u':') && IsPort(after.mid(1)))
-                Refuse(QStringLiteral("O servidor \"%1\" separa a porta com dois pontos, o que o SQL Server não "
-                                      "aceita; escreva %2,%3.")
-                           .arg(server, literal, after.mid(1)));
+                RefuseColon(server, literal.toString() + u',' + after.mid(1).toString());
             if (after.isEmpty())
                 rest = literal;
         }
@@ -70,9 +78,7 @@ ServerAddress ParseServerNotation(const QString& server)
         if (!address.instance.isEmpty())
             suggestion += u'\\' + address.instance;
         suggestion += u',' + rest.mid(colon + 1).toString();
-        Refuse(QStringLiteral("O servidor \"%1\" separa a porta com dois pontos, o que o SQL Server não aceita; "
-                              "escreva %2.")
-                   .arg(server, suggestion));
+        RefuseColon(server, suggestion);
     }
 
     if (rest.compare(QLatin1StringView("(local)"), Qt::CaseInsensitive) == 0 || rest == u".")

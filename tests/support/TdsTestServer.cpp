@@ -188,7 +188,7 @@ void writeFailure(MessageWriter& out, const tds::ServerMessage& message)
 } // namespace
 
 struct detail::ServerState {
-    ServerState(ServerConfig c, std::uint16_t port) : config(std::move(c)), listener(port) {}
+    ServerState(ServerConfig c, std::uint16_t port) : config(std::move(c)), listener(port, config.ipv6) {}
 
     void acceptClients();
     void serve(net::Socket socket, std::uint16_t spid);
@@ -713,7 +713,8 @@ quint16 TdsTestServer::port() const
 
 QString TdsTestServer::serverText() const
 {
-    return QStringLiteral("127.0.0.1,%1").arg(port());
+    return QStringLiteral("%1,%2").arg(state_->config.ipv6 ? QStringLiteral("::1") : QStringLiteral("127.0.0.1"))
+        .arg(port());
 }
 
 std::vector<LoginRecord> TdsTestServer::logins() const

@@ -74,6 +74,7 @@ struct ServerConfig {
     int packetSize = 0;
     ServerEncryption encryption = ServerEncryption::NotSupported;
     CertificateAndKey certificate;                         // used when encryption is offered or required
+    bool ipv6 = false;                                     // listen on ::1 instead of 127.0.0.1
 };
 
 // What one LOGIN7 carried, password de-obfuscated.
@@ -93,7 +94,7 @@ struct LoginRecord {
 
 class TdsTestServer {
 public:
-    // Listens on 127.0.0.1 on an ephemeral port and serves on its own threads. Throws std::invalid_argument when a
+    // Listens on 127.0.0.1 (or ::1) on an ephemeral port and serves on its own threads. Throws std::invalid_argument when a
     // row does not fit its column (NodeName and MacAddr 50, Description descriptionLength when set) and
     // std::runtime_error when it cannot listen.
     explicit TdsTestServer(ServerConfig config);
@@ -103,7 +104,7 @@ public:
     TdsTestServer& operator=(const TdsTestServer&) = delete;
 
     quint16 port() const;
-    QString serverText() const;                     // "127.0.0.1,<port>" as an operator would type it for FreeTDS
+    QString serverText() const;                     // "127.0.0.1,<port>" (or "::1,<port>") as an operator types it
     std::vector<LoginRecord> logins() const;        // every LOGIN7 received, thread-safe, in order
     std::vector<QString> queries() const;           // every SQL batch text received, in order
     int queriesOverTls() const;                     // how many of them came inside TLS
