@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 using namespace korvane;
@@ -145,6 +146,21 @@ TEST_P(EncryptedExportTest, ExportsWithTheLoginEncrypted)
     ASSERT_GE(queries, 1);
     EXPECT_EQ(server->queriesOverTls(), c.wholeConnection ? queries : 0);
     EXPECT_TRUE(server->waitForConnectionsOpen(0, 5s));
+
+    // The driver's log in the private folder (this process's and any other's) never holds the
+    // password, in either encoding the driver handles it.
+    const QDir temp(QDir::tempPath());
+    int logs = 0;
+    for (const QString& name : temp.entryList({QStringLiteral("korvane-*")}, QDir::Dirs)) {
+        const QString log = temp.filePath(name + QStringLiteral("/freetds.log"));
+        if (!QFileInfo::exists(log))
+            continue;
+        ++logs;
+        const QByteArray text = ReadFile(log);
+        EXPECT_FALSE(text.contains("segredo")) << log.toStdString();
+        EXPECT_FALSE(text.contains(QByteArray("s\0e\0g\0r\0e\0d\0o\0", 14))) << log.toStdString();
+    }
+    EXPECT_GE(logs, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
