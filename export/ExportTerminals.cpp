@@ -94,7 +94,7 @@ void ExportTerminals(ExportOperator& op, const ExportOptions& options)
     QString errorDescription;
     QString password = op.passwordText();
     const bool connected = OpenConnection(connection, server, kCatalog, login, password, options.timeoutSeconds,
-                                          errorNumber, errorDescription);
+                                          errorNumber, errorDescription, options.security);
     WipeSecret(password);
     if (!connected) {
         ShowFailure(op, errorNumber, errorDescription);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ConnectionSecurity.h"
 #include "ExportOperator.h"
 
 #include <QLocale>
@@ -12,6 +13,9 @@ struct ExportOptions {
     // Regional settings for the dates in the file; the window and korvane-export keep the
     // system's.
     QLocale locale = QLocale::system();
+    // Encryption asked of the connection; the window takes it from the environment at each run,
+    // korvane-export from its options over the environment.
+    ConnectionSecurity security = ConnectionSecurityFromEnvironment();
 };
 
 // The export run behind "&Exportar": checks the path, asks before replacing a file, reads the

@@ -1,5 +1,6 @@
 // The TDS test server through the real FreeTDS ODBC driver (plain ODBC calls) and FreeTDS's bsqldb.
 
+#include "TdsProtocol.h"
 #include "TdsTestServer.h"
 
 #include <gtest/gtest.h>
@@ -285,6 +286,26 @@ std::vector<TerminalRow> edgeRows()
 } // namespace
 
 // ---- successful runs ----
+
+// PRELOGIN's ENCRYPTION option, read from what FreeTDS 1.3 sends (captured from its log) and
+// from our own answers.
+TEST(TdsProtocol, PreLoginEncryptionIsReadFromEitherSide)
+{
+    tds::Bytes freeTds = {0x00, 0x00, 0x1a, 0x00, 0x06, 0x01, 0x00, 0x20, 0x00, 0x01, 0x02, 0x00, 0x21, 0x00,
+                          0x0c, 0x03, 0x00, 0x2d, 0x00, 0x04, 0x04, 0x00, 0x31, 0x00, 0x01, 0xff, 0x09, 0x00,
+                          0x00, 0x00, 0x00, 0x00, 0x00, 'M',  'S',  'S',  'Q',  'L',  'S',  'e',  'r',  'v',
+                          'e',  'r',  0x00, 0x63, 0x4b, 0x00, 0x00, 0x00};
+    EXPECT_EQ(tds::decodePreLoginEncryption(freeTds), tds::Encryption::Off);   // Encryption=request
+    freeTds[0x20] = 0x01;
+    EXPECT_EQ(tds::decodePreLoginEncryption(freeTds), tds::Encryption::On);    // Encryption=require
+
+    for (const auto answer : {tds::Encryption::Off, tds::Encryption::On, tds::Encryption::NotSupported,
+                              tds::Encryption::Required})
+        EXPECT_EQ(tds::decodePreLoginEncryption(tds::preLoginResponse(answer)), answer);
+    EXPECT_EQ(tds::decodePreLoginEncryption(tds::Bytes{0xff}), tds::Encryption::NotSupported);
+    EXPECT_THROW(tds::decodePreLoginEncryption(tds::Bytes{0x01, 0x00, 0x40, 0x00, 0x01, 0xff}), tds::ProtocolError);
+    EXPECT_THROW(tds::decodePreLoginEncryption(tds::Bytes{0x01, 0x00}), tds::ProtocolError);
+}
 
 TEST(TdsTestServer, ServesTheTerminalQueryWithEveryTypeAndNullThroughTheDriver)
 {
