@@ -19,45 +19,6 @@
 namespace korvane::detail {
 namespace {
 
-// The round sum s is split into bytes by dividing it, read as signed, toward zero. For s >= 0
-// these are the plain bytes of s. For s < 0 the three upper bytes are those of s - 1, each plus
-// one (they come from s + 0xFF, s + 0xFFFF and s + 0xFFFFFF), and the low byte is that of s. So
-// a round takes the bytes of w = (s < 0 ? s - 1 : s) and, for a negative sum, reads the three
-// upper tables one entry further on: entry 256 repeats entry 0 for a byte 0xFF that wraps.
-// No branch, and no carry to fix up per byte.
-//
-// When the low byte of a negative sum is not zero, s - 1 borrows nothing, so the split is also
-// the raw bytes of s with one added to each upper byte: the two middle tables are read one
-// entry further on as before, and the top byte needs no sign at all, since it is 0x80 or more
-// exactly when s < 0: kSignedTop holds for those bytes the entry of the byte plus one.
-inline constexpr std::size_t kSplitStride = 264; // 257 entries, padded to a multiple of 8
-inline constexpr std::size_t kTopByte = 0;       // w >> 24, kRoundTables[0]
-inline constexpr std::size_t kByte2 = kSplitStride;      // bits 16..23 of w, kRoundTables[1]
-inline constexpr std::size_t kByte1 = 2 * kSplitStride;  // bits 8..15 of w, kRoundTables[2]
-inline constexpr std::size_t kLowByte = 3 * kSplitStride; // bits 0..7 of s, kRoundTables[3]
-inline constexpr std::size_t kSignedTop = kLowByte + 256; // s >> 24, kRoundTables[0], sign included
-
-struct alignas(64) SplitTables {
-    std::array<std::uint32_t, kSignedTop + 256> words;
-};
-
-constexpr SplitTables MakeSplitTables() noexcept
-{
-    SplitTables tables{};
-    for (std::size_t n = 0; n <= 256; ++n) {
-        tables.words[kTopByte + n] = kRoundTables[0][n & 0xFF];
-        tables.words[kByte2 + n] = kRoundTables[1][n & 0xFF];
-        tables.words[kByte1 + n] = kRoundTables[2][n & 0xFF];
-    }
-    for (std::size_t n = 0; n < 256; ++n) {
-        tables.words[kLowByte + n] = kRoundTables[3][n];
-        tables.words[kSignedTop + n] = kRoundTables[0][n < 0x80 ? n : (n + 1) & 0xFF];
-    }
-    return tables;
-}
-
-constexpr SplitTables kSplit = MakeSplitTables();
-
 // y XOR RoundFunction(x, k), the form the interleaved loop keeps to: it needs few registers,
 // and its sign test compiles to flag arithmetic rather than a branch.
 KORVANE_ALWAYS_INLINE std::uint32_t XorRound(std::uint32_t y, std::uint32_t x, std::uint32_t k) noexcept
@@ -113,8 +74,7 @@ KORVANE_ALWAYS_INLINE std::uint32_t XorRoundPortable(std::uint32_t y, std::uint3
 
 #if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
 #define KORVANE_X86_64_ROUND 1
-// The negative sums whose low byte is zero (one in 512) borrow from the upper bytes; they, and
-// for simplicity every sum with a zero low byte, take this exact round instead.
+// Sums with a zero low byte (see kSignedTop) take the round function, which divides them.
 [[gnu::cold, gnu::noinline]] std::uint32_t XorRoundExact(std::uint32_t y, std::uint32_t x, std::uint32_t k) noexcept
 {
     return y ^ GostBlockCipher::RoundFunction(x, k);
