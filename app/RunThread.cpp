@@ -1,7 +1,5 @@
 #include "RunThread.h"
 
-#include <QThread>
-
 #include <cstdio>
 #include <cstdlib>
 
@@ -14,57 +12,54 @@ RunThread::RunThread(QObject* parent)
 
 RunThread::~RunThread()
 {
-    if (!m_thread)
+    if (!m_thread.joinable())
         return;
-    bool workDone = false;
-    {
-        const std::lock_guard lock(m_mutex);
-        workDone = m_workDone;
-    }
-    if (!workDone) {
+    if (!workDone()) {
         std::fflush(nullptr);
         std::quick_exit(EXIT_SUCCESS);
     }
-    m_thread->wait();
+    m_thread.join();
 }
 
 bool RunThread::isRunning() const
 {
-    return m_thread != nullptr;
+    return m_thread.joinable();
+}
+
+bool RunThread::workDone() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_workDone;
 }
 
 bool RunThread::start(std::function<void()> work)
 {
-    if (m_thread)
+    if (m_thread.joinable())
         return false;
-    {
-        const std::lock_guard lock(m_mutex);
-        m_workDone = false;
-    }
-    m_thread.reset(QThread::create([this, work = std::move(work)] {
+    m_workDone = false;
+    m_thread = std::thread([this, work = std::move(work)] {
         try {
             work();
         } catch (...) {
             // The run shows its own failures; nothing may leave the thread.
         }
-        const std::lock_guard lock(m_mutex);
-        m_workDone = true;
-    }));
-    m_thread->setObjectName(QStringLiteral("korvane-export-run"));
-    connect(m_thread.get(), &QThread::finished, this, &RunThread::reap);
-    m_thread->start();
+        {
+            const std::lock_guard lock(m_mutex);
+            m_workDone = true;
+        }
+        // By name, without arguments: the event carries nothing the two threads share.
+        QMetaObject::invokeMethod(this, "reap", Qt::QueuedConnection);
+    });
     return true;
 }
 
-// On the owner's thread: QThread::finished comes from the run's thread just before it ends.
+// On the owner's thread, once the run has posted its end: the thread is about to return, so
+// the join is at once.
 void RunThread::reap()
 {
-    m_thread->wait();
-    {
-        const std::lock_guard lock(m_mutex);
-        Q_ASSERT(m_workDone);
-    }
-    m_thread.reset();
+    if (!m_thread.joinable())
+        return;
+    m_thread.join();
     emit finished();
 }
 
