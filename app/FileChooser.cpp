@@ -35,13 +35,13 @@ DialogFileChooser::DialogFileChooser(QFileDialog::Options extraOptions)
 {
 }
 
+// The dialog lives for one opening only. Its file-name field's completion list shows itself
+// again whenever a folder listing it waited for arrives, even after the dialog has closed; ended
+// with the dialog, it cannot.
 std::optional<QString> DialogFileChooser::chooseSaveFile(QWidget& parent, const QString& title, const QString& filter)
 {
-    if (!m_dialog || m_dialog->parentWidget() != &parent) {
-        m_dialog = new QFileDialog(&parent);
-        m_dialog->setObjectName(QStringLiteral("digFiles"));
-    }
-    QFileDialog& dialog = *m_dialog;
+    QFileDialog dialog(&parent);
+    dialog.setObjectName(QStringLiteral("digFiles"));
     dialog.setWindowTitle(title);
     dialog.setNameFilter(filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);

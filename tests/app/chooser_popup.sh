@@ -61,6 +61,10 @@ round() {
   local left
   left=$(($(untitled_popups) - baseline))
   [ "$left" = 0 ] || fail "$wm: $left popup window(s) stayed on screen after the chooser closed"
+  # The completion list shows itself again when a folder listing it waited for arrives late.
+  sleep 1
+  left=$(($(untitled_popups) - baseline))
+  [ "$left" = 0 ] || fail "$wm: $left popup window(s) came back after the chooser closed"
 
   step "$wm: a click on Exportar reaches the window at once"
   xdotool mousemove --window "$wid" 356 148 click 1
