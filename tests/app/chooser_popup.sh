@@ -51,8 +51,12 @@ round() {
   click_at "$wid" 484 114
   dialog=$(window_named "$chooser_title")
   type_into "$dialog" "$existing"
-  sleep 0.3
-  [ "$(untitled_popups)" -gt "$baseline" ] || fail "$wm: the completion list did not open (the case is not shown)"
+  local opened=
+  for _ in $(seq 50); do
+    [ "$(untitled_popups)" -gt "$baseline" ] && { opened=1; break; }
+    sleep 0.1
+  done
+  [ -n "$opened" ] || fail "$wm: the completion list did not open within 5 s (the case is not shown)"
   key_in "$dialog" Return
   window_gone "$chooser_title"
   if [ -n "${KORVANE_SCREENSHOT:-}" ]; then
