@@ -98,7 +98,7 @@ step "Fechar clicked during a run"
 start_waiting_run
 xdotool mousemove --window "$wid" 452 148
 start=$(now_ms)
-xdotool click 1
+xdotool click --delay 0 1
 took_fechar=$(ended_within "$korvane_pid" "$close_deadline_ms" "$start")
 echo "ended ${took_fechar} ms after the click"
 wait "$korvane_pid" || fail "korvane ended with a failure status after Fechar"
