@@ -21,7 +21,9 @@ struct ExportOptions {
 // The export run behind "&Exportar": checks the path, asks before replacing a file, reads the
 // terminal table and saves the XML document, talking to the operator only through `op`.
 // Every early end (blank path, Cancel, a refused connection, a failed query, a failed save)
-// leaves the file at the path as it was; it is replaced only by a complete new document.
+// leaves the file at the path as it was; it is replaced only by a complete new document. Any
+// std::exception of the run is caught and shown in one box; only one thrown by that box itself
+// reaches the caller.
 void ExportTerminals(ExportOperator& op, const ExportOptions& options = {});
 
 } // namespace korvane
