@@ -17,6 +17,7 @@
 #include "FileBench.h"
 #include "PeakMemory.h"
 
+#include "GostFiles.h"
 #include "clsCrypGost.h"
 
 #include <algorithm>
@@ -46,8 +47,8 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::size_t kFileSize = std::size_t{256} << 20;
-// The buffer the file operations stream through.
-constexpr std::size_t kCopyBufferSize = std::size_t{4} << 20;
+// The copy goes through a buffer of the size the file operations stream through.
+constexpr std::size_t kCopyBufferSize = korvane::kFileBufferSize;
 constexpr int kRuns = 3;
 constexpr const char* kKey = "Korvane bench key for files";
 
@@ -317,8 +318,8 @@ FileReport MeasureFiles()
 
 void PrintFiles(const FileReport& report)
 {
-    std::printf("Files of %.0f MB in the page cache (%s), buffer %zu KiB, median of %d\n", report.megabytes,
-                report.folder.c_str(), report.bufferBytes / 1024, report.runs);
+    std::printf("Files of %.0f MiB in the page cache (%s), buffer %zu KiB, median of %d\n",
+                report.megabytes * 1e6 / double(1 << 20), report.folder.c_str(), report.bufferBytes / 1024, report.runs);
     std::printf("%-38s %9s %9s %16s\n", "operation", "seconds", "MB/s", "peak RSS MiB");
     for (const FileTiming& t : report.timings) {
         char growth[32] = "-";

@@ -12,6 +12,10 @@
 
 namespace korvane {
 
+namespace detail {
+struct LayoutStream;
+}
+
 // A 64-bit block cipher with the structure of GOST 28147-89, in CBC over a layout of its own,
 // with operations on byte arrays, strings (optionally as hex text) and whole files.
 //
@@ -96,6 +100,9 @@ public:
     std::function<void(std::int32_t& Percent)> Progress;
 
 private:
+    // EncryptByte and DecryptByte over a stream, for the file operations (detail/LayoutStream.h).
+    friend struct detail::LayoutStream;
+
     RandomWordSource randomWord_;
     std::string KeyText;
     detail::GostBlockCipher cipher_;
