@@ -153,7 +153,9 @@ std::error_code InputFile::Open(const fs::path& path) noexcept
         return LastSystemError();
     }
     length_ = static_cast<std::uint64_t>(info.st_size);
+#ifdef POSIX_FADV_SEQUENTIAL
     static_cast<void>(posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL));
+#endif
     return {};
 }
 

@@ -209,8 +209,8 @@ FileOperationResult CheckFileOperation(const fs::path& InFile, const fs::path& O
     try {
         OutFileTarget target;
         return Check(InFile, OutFile, Overwrite, target);
-    } catch (const std::bad_alloc&) {
-        FileOperationResult result;
+    } catch (...) {
+        FileOperationResult result; // only memory can run out here
         result.failure = Failure::WriteFailed;
         result.systemError = std::make_error_code(std::errc::not_enough_memory);
         return result;
