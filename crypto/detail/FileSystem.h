@@ -73,6 +73,7 @@ private:
 #else
     int fd_ = -1;
     int folder_ = -1;
+    std::uint64_t written_ = 0;
 #endif
 };
 
