@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QFileDialog>
-#include <QPointer>
 #include <QString>
 
 #include <optional>
@@ -19,9 +18,9 @@ public:
     virtual std::optional<QString> chooseSaveFile(QWidget& parent, const QString& title, const QString& filter) = 0;
 };
 
-// A QFileDialog kept for the life of its parent window, so that each opening offers the file chosen
-// last in this run of the program. The name is used exactly as typed: no suffix is added, and the
-// dialog does not warn about an existing file (the export run asks before replacing one).
+// A new QFileDialog for each opening, ended before the choice is returned, that offers the file
+// chosen last in this run of the program. The name is used exactly as typed: no suffix is added,
+// and the dialog does not warn about an existing file (the export run asks before replacing one).
 class DialogFileChooser final : public FileChooser {
 public:
     // `extraOptions` are added to the dialog's own; tests pass QFileDialog::DontUseNativeDialog.
@@ -31,7 +30,6 @@ public:
 
 private:
     QFileDialog::Options m_extraOptions;
-    QPointer<QFileDialog> m_dialog; // a child of the window it was opened over
     QString m_lastChosen;
 };
 

@@ -21,7 +21,8 @@ struct WindowFields {
 
 // The export run's view of the window: the field texts as they stand, the boxes over the window,
 // and the move to the path field. While a box waits for the operator the run's wait cursor gives
-// way to the normal one.
+// way to the normal one. Used on the window's thread only; a run on its own thread reaches it
+// through GuiThreadOperator.
 class WindowOperator final : public ExportOperator {
 public:
     WindowOperator(QWidget& window, const WindowFields& fields, MessageBoxes& boxes);

@@ -3,7 +3,10 @@
 #include "ExportTerminals.h"
 #include "Fields.h"
 #include "FileChooser.h"
+#include "GuiThreadOperator.h"
+#include "InputGate.h"
 #include "MessageBoxes.h"
+#include "RunThread.h"
 #include "WindowOperator.h"
 
 #include <QCloseEvent>
@@ -62,12 +65,26 @@ QPushButton* placeButton(QWidget* window, const char* name, const QString& text,
 }
 
 // Ends the program where it stands: the event loop returns and nothing more of the window runs.
+// A run still going ends with the process as soon as the window does (see RunThread).
 void endProgram()
 {
     QCoreApplication::exit(0);
 }
 
 } // namespace
+
+// What a run holds on the window's side for as long as it goes.
+struct frmKorvane::RunInProgress {
+    RunInProgress(frmKorvane& window, const WindowFields& fields, MessageBoxes& boxes)
+        : windowSide(window, fields, boxes)
+        , runSide(windowSide)
+    {
+    }
+
+    WaitCursor waitCursor;
+    WindowOperator windowSide;
+    GuiThreadOperator runSide;
+};
 
 frmKorvane::frmKorvane(MessageBoxes& boxes, FileChooser& chooser, ExportRun run)
     : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint)
@@ -111,6 +128,11 @@ frmKorvane::frmKorvane(MessageBoxes& boxes, FileChooser& chooser, ExportRun run)
     m_txtPassword->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData | Qt::ImhNoPredictiveText);
     m_txtPassword->setAttribute(Qt::WA_InputMethodEnabled, false);
 
+    m_inputGate = new InputGate({m_txtServer, m_txtLogin, m_txtPassword, m_txtFilePath, m_cmdExportar, m_cmdPesqPath},
+                                this);
+    m_runThread = std::make_unique<RunThread>();
+    connect(m_runThread.get(), &RunThread::finished, this, &frmKorvane::exportEnded);
+
     connect(m_cmdExportar, &QPushButton::clicked, this, &frmKorvane::cmdExportar_Click);
     connect(m_cmdFechar, &QPushButton::clicked, this, &frmKorvane::cmdFechar_Click);
     connect(m_cmdPesqPath, &QPushButton::clicked, this, &frmKorvane::cmdPesqPath_Click);
@@ -125,12 +147,27 @@ void frmKorvane::closeEvent(QCloseEvent* event)
     endProgram();
 }
 
-// The run does not hand control back to the event loop; only its modal boxes do.
+frmKorvane::~frmKorvane() = default;
+
+bool frmKorvane::exportInProgress() const
+{
+    return m_runThread->isRunning();
+}
+
 void frmKorvane::cmdExportar_Click()
 {
-    WindowOperator op(*this, WindowFields{*m_txtServer, *m_txtLogin, *m_txtPassword, *m_txtFilePath}, m_boxes);
-    const WaitCursor waitCursor;
-    m_run(op);
+    if (m_runThread->isRunning())
+        return;
+    m_runInProgress = std::make_unique<RunInProgress>(
+        *this, WindowFields{*m_txtServer, *m_txtLogin, *m_txtPassword, *m_txtFilePath}, m_boxes);
+    m_inputGate->shut();
+    m_runThread->start([run = m_run, &op = m_runInProgress->runSide] { run(op); });
+}
+
+void frmKorvane::exportEnded()
+{
+    m_inputGate->open();
+    m_runInProgress.reset();
 }
 
 void frmKorvane::cmdFechar_Click()

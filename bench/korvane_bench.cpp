@@ -10,8 +10,13 @@
 // lines (ExportBench.h):
 //   export_vs_bsqldb <ratio>
 //   export_peak_rss_over_file <ratio>
+// Then the file operations' table and lines (FileBench.h):
+//   file_encrypt_vs_memory <ratio>
+//   file_decrypt_vs_memory <ratio>
+//   file_peak_rss_mb <MiB>
 
 #include "ExportBench.h"
+#include "FileBench.h"
 #include "clsCrypGost.h"
 
 #include <botan/block_cipher.h>
@@ -195,5 +200,8 @@ int main()
 
     std::printf("\n");
     korvane::bench::PrintExport(exportReport);
+
+    std::printf("\n");
+    korvane::bench::PrintFiles(korvane::bench::MeasureFiles());
     return 0;
 }

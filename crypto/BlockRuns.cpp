@@ -19,38 +19,6 @@
 namespace korvane::detail {
 namespace {
 
-// The round sum s is split into bytes by dividing it, read as signed, toward zero. For s >= 0
-// these are the plain bytes of s. For s < 0 the three upper bytes are those of s - 1, each plus
-// one (they come from s + 0xFF, s + 0xFFFF and s + 0xFFFFFF), and the low byte is that of s. So
-// a round takes the bytes of w = (s < 0 ? s - 1 : s) and, for a negative sum, reads the three
-// upper tables one entry further on: entry 256 repeats entry 0 for a byte 0xFF that wraps.
-// No branch, and no carry to fix up per byte.
-inline constexpr std::size_t kSplitStride = 264; // 257 entries, padded to a multiple of 8
-inline constexpr std::size_t kTopByte = 0;       // w >> 24, kRoundTables[0]
-inline constexpr std::size_t kByte2 = kSplitStride;      // bits 16..23 of w, kRoundTables[1]
-inline constexpr std::size_t kByte1 = 2 * kSplitStride;  // bits 8..15 of w, kRoundTables[2]
-inline constexpr std::size_t kLowByte = 3 * kSplitStride; // bits 0..7 of s, kRoundTables[3]
-
-struct alignas(64) SplitTables {
-    std::array<std::uint32_t, 3 * kSplitStride + 256> words;
-};
-
-constexpr SplitTables MakeSplitTables() noexcept
-{
-    SplitTables tables{};
-    for (std::size_t n = 0; n <= 256; ++n) {
-        tables.words[kTopByte + n] = kRoundTables[0][n & 0xFF];
-        tables.words[kByte2 + n] = kRoundTables[1][n & 0xFF];
-        tables.words[kByte1 + n] = kRoundTables[2][n & 0xFF];
-    }
-    for (std::size_t n = 0; n < 256; ++n) {
-        tables.words[kLowByte + n] = kRoundTables[3][n];
-    }
-    return tables;
-}
-
-constexpr SplitTables kSplit = MakeSplitTables();
-
 // y XOR RoundFunction(x, k), the form the interleaved loop keeps to: it needs few registers,
 // and its sign test compiles to flag arithmetic rather than a branch.
 KORVANE_ALWAYS_INLINE std::uint32_t XorRound(std::uint32_t y, std::uint32_t x, std::uint32_t k) noexcept
@@ -106,44 +74,57 @@ KORVANE_ALWAYS_INLINE std::uint32_t XorRoundPortable(std::uint32_t y, std::uint3
 
 #if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
 #define KORVANE_X86_64_ROUND 1
-// The same round with the instruction order fixed. Both selections hang on the sign flag of the
-// one add; a compiler given two selections on one condition emits a branch instead, and a
-// branch on the sign of a cipher sum mispredicts half the time. The shifts and the selections
-// share two ALU ports, so the two middle bytes, which need a shift and a zero extension, go
-// first, and the high-byte registers (movzbl %ah, 3 cycles) are not used.
+// Sums with a zero low byte (see kSignedTop) take the round function, which divides them.
+[[gnu::cold, gnu::noinline]] std::uint32_t XorRoundExact(std::uint32_t y, std::uint32_t x, std::uint32_t k) noexcept
+{
+    return y ^ GostBlockCipher::RoundFunction(x, k);
+}
+
+// The round from the raw bytes of the sum. Encryption is one dependency chain, so what counts
+// is the path from x to the result: add, shift, load, two xors, as in standard GOST. The sign
+// picks the middle tables' base in parallel with the shifts, and the branch to the exact round
+// is taken so rarely that it stays predicted. The movzbl go to other registers than they read,
+// which lets the CPU drop them at register renaming where it can. Written in assembly because
+// the compilers turn the sign choice into a branch that mispredicts on half the rounds.
 KORVANE_ALWAYS_INLINE std::uint32_t XorRoundX86(std::uint32_t y, std::uint32_t x, const RoundKey& key) noexcept
 {
+    std::uint32_t out;
     std::uint32_t s;
-    std::uint32_t w;
     std::uint32_t i1;
     std::uint32_t i2;
+    std::uint32_t j1;
+    std::uint32_t j2;
     const std::uint32_t* t;
-    asm("mov %[kMinus1], %[w]\n\t"
-        "add %[x], %[w]\n\t"
-        "mov %[k], %[s]\n\t"
-        "add %[x], %[s]\n\t"
-        "mov %[shifted], %[t]\n\t"
-        "cmovns %[s], %[w]\n\t"
-        "cmovns %[plain], %[t]\n\t"
-        "mov %[w], %[i2]\n\t"
-        "shr $16, %[i2]\n\t"
-        "mov %[w], %[i1]\n\t"
-        "shr $8, %[i1]\n\t"
-        "movzbl %b[s], %[s]\n\t"
-        "shr $24, %[w]\n\t"
-        "movzbl %b[i2], %[i2]\n\t"
-        "movzbl %b[i1], %[i1]\n\t"
-        "xor %c[low](%[plain],%q[s],4), %[y]\n\t"
-        "mov %c[byte2](%[t],%q[i2],4), %[i2]\n\t"
-        "xor %c[byte1](%[t],%q[i1],4), %[i2]\n\t"
-        "xor (%[t],%q[w],4), %[y]\n\t"
-        "xor %[i2], %[y]"
-        : [y] "+r"(y), [s] "=&r"(s), [w] "=&r"(w), [i1] "=&r"(i1), [i2] "=&r"(i2), [t] "=&r"(t)
-        : [x] "r"(x), [k] "m"(key.k), [kMinus1] "m"(key.kMinus1), [plain] "r"(kSplit.words.data()),
-          [shifted] "r"(kSplit.words.data() + 1), [low] "i"(4 * kLowByte), [byte2] "i"(4 * kByte2),
-          [byte1] "i"(4 * kByte1), "m"(kSplit)
-        : "cc");
-    return y;
+    asm goto("mov %[x], %[s]\n\t"
+             "mov %[tables], %[t]\n\t"
+             "add %[k], %[s]\n\t"
+             "cmovs %[shifted], %[t]\n\t"
+             "mov %[s], %[i2]\n\t"
+             "shr $16, %[i2]\n\t"
+             "mov %[s], %[i1]\n\t"
+             "shr $8, %[i1]\n\t"
+             "movzbl %b[i2], %[j2]\n\t"
+             "movzbl %b[i1], %[j1]\n\t"
+             "test %b[s], %b[s]\n\t"
+             "jz %l[exact]\n\t"
+             "movzbl %b[s], %[i1]\n\t"
+             "shr $24, %[s]\n\t"
+             "mov %[y], %[out]\n\t"
+             "xor %c[low](%[tables],%q[i1],4), %[out]\n\t"
+             "xor %c[top](%[tables],%q[s],4), %[out]\n\t"
+             "mov %c[byte2](%[t],%q[j2],4), %[i2]\n\t"
+             "xor %c[byte1](%[t],%q[j1],4), %[i2]\n\t"
+             "xor %[i2], %[out]"
+             : [out] "=&r"(out), [s] "=&r"(s), [i1] "=&r"(i1), [i2] "=&r"(i2), [j1] "=&r"(j1), [j2] "=&r"(j2),
+               [t] "=&r"(t)
+             : [y] "r"(y), [x] "r"(x), [k] "m"(key.k), [tables] "r"(kSplit.words.data()),
+               [shifted] "r"(kSplit.words.data() + 1), [low] "i"(4 * kLowByte), [top] "i"(4 * kSignedTop),
+               [byte2] "i"(4 * kByte2), [byte1] "i"(4 * kByte1), "m"(kSplit)
+             : "cc"
+             : exact);
+    return out;
+exact:
+    return XorRoundExact(y, x, key.k);
 }
 #endif
 

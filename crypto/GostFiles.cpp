@@ -1,16 +1,10 @@
 #include "GostFiles.h"
 
 #include "clsCrypGost.h"
-#include "detail/Layout.h"
-#include "detail/Platform.h"
+#include "detail/FileSystem.h"
+#include "detail/LayoutStream.h"
 
-#include <cerrno>
-#include <cstdint>
-#include <cstdio>
-#include <limits>
-#include <memory>
 #include <new>
-#include <vector>
 
 namespace korvane {
 namespace {
@@ -18,17 +12,11 @@ namespace {
 namespace fs = std::filesystem;
 using Failure = FileOperationResult::Failure;
 
-struct FileCloser {
-    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+// A failure of the input or the output, thrown through the stream with the stage it ends.
+struct StageFailure {
+    Failure failure;
+    std::error_code reason;
 };
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-std::error_code LastSystemError() noexcept
-{
-    const int error = errno;
-    return error != 0 ? std::error_code(error, std::generic_category())
-                      : std::make_error_code(std::errc::io_error);
-}
 
 // True when the length of the file at `path` can be read; `reason` says why not otherwise.
 bool FileExist(const fs::path& path, std::error_code& reason) noexcept
@@ -38,120 +26,156 @@ bool FileExist(const fs::path& path, std::error_code& reason) noexcept
     return !reason;
 }
 
-std::error_code ReadWholeFile(const fs::path& path, std::vector<std::uint8_t>& bytes)
+// Where OutFile leads.
+struct OutFileTarget {
+    fs::path path;                              // OutFile with its symbolic links followed
+    bool exists = false;                        // something is at OutFile, a dangling link included
+    fs::file_type type = fs::file_type::not_found; // what the links lead to
+};
+
+// Linux's own limit on links followed in one path.
+constexpr int kMaxLinks = 40;
+
+std::error_code ResolveOutFile(const fs::path& outFile, OutFileTarget& target)
 {
-    errno = 0;
-    const FilePtr file(detail::OpenFile(path, "rb"));
-    if (!file) {
-        return LastSystemError();
-    }
+    target.path = outFile;
     std::error_code reason;
-    const std::uintmax_t length = fs::file_size(path, reason);
+    fs::file_status status = fs::symlink_status(outFile, reason);
+    if (status.type() == fs::file_type::not_found) {
+        return {};
+    }
     if (reason) {
         return reason;
     }
-    if (length > std::numeric_limits<std::size_t>::max()) {
-        return std::make_error_code(std::errc::file_too_large);
+    target.exists = true;
+    for (int links = 0; fs::is_symlink(status); ++links) {
+        if (links == kMaxLinks) {
+            return std::make_error_code(std::errc::too_many_symbolic_link_levels);
+        }
+        const fs::path link = fs::read_symlink(target.path, reason);
+        if (reason) {
+            return reason;
+        }
+        target.path = link.is_absolute() ? link : target.path.parent_path() / link;
+        status = fs::symlink_status(target.path, reason);
+        if (status.type() == fs::file_type::not_found) {
+            break; // a dangling link: its target is where the file will be made
+        }
+        if (reason) {
+            return reason;
+        }
     }
-    bytes.resize(static_cast<std::size_t>(length));
-    errno = 0;
-    if (!bytes.empty() && std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
-        // A file that shrank after its length was taken reads short without an error of its own.
-        return std::ferror(file.get()) != 0 ? LastSystemError() : std::make_error_code(std::errc::io_error);
-    }
+    target.type = status.type();
     return {};
 }
 
-fs::path TemporaryPathBeside(const fs::path& target)
+FileOperationResult Check(const fs::path& inFile, const fs::path& outFile, bool overwrite, OutFileTarget& target)
 {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::uint32_t word = detail::OsRandomWord();
-    std::string suffix = ".";
-    for (int i = 0; i < 8; ++i, word >>= 4) {
-        suffix += kDigits[word & 0xF];
+    FileOperationResult result;
+    if (!FileExist(inFile, result.systemError)) {
+        result.failure = Failure::InputMissing;
+        return result;
     }
-    suffix += ".tmp";
-    fs::path temporary = target;
-    temporary += suffix;
-    return temporary;
+    if (const std::error_code reason = ResolveOutFile(outFile, target)) {
+        result.failure = Failure::WriteFailed;
+        result.systemError = reason;
+        return result;
+    }
+    if (target.type != fs::file_type::not_found && target.type != fs::file_type::regular) {
+        result.failure = Failure::OutputNotAFile;
+        result.outFileType = target.type;
+    } else if (target.exists && !overwrite) {
+        result.failure = Failure::OutputExists;
+    }
+    return result;
 }
 
-// Writes `bytes` to a new file beside `target` and renames it over `target` once it is complete
-// and closed, so a failure at any point leaves `target` as it was.
-std::error_code WriteFileReplacing(const fs::path& target, const std::vector<std::uint8_t>& bytes)
-{
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        const fs::path temporary = TemporaryPathBeside(target);
-        errno = 0;
-        FilePtr file(detail::OpenFile(temporary, "wbx"));
-        if (!file) {
-            if (errno == EEXIST) {
-                continue;
-            }
-            return LastSystemError();
-        }
-        std::error_code reason;
-        errno = 0;
-        if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
-            reason = LastSystemError();
-        }
-        errno = 0;
-        if (std::fclose(file.release()) != 0 && !reason) {
-            reason = LastSystemError();
-        }
-        if (!reason) {
-            fs::rename(temporary, target, reason);
-        }
-        if (reason) {
-            std::error_code ignored;
-            fs::remove(temporary, ignored);
-        }
-        return reason;
+// The input file and the file that replaces OutFile, as the two ends of the stream.
+class FileEnds final : public detail::StreamEnds {
+public:
+    FileEnds(detail::InputFile& input, const OutFileTarget& target)
+        : input_(input), target_(target), remaining_(input.Length())
+    {
     }
-    return std::make_error_code(std::errc::file_exists);
-}
+
+    void Read(std::uint8_t* into, std::size_t size) override
+    {
+        Require(Failure::ReadFailed, input_.Read(into, size));
+        remaining_ -= size;
+        if (remaining_ == 0) {
+            CheckEnd();
+        }
+    }
+
+    void OpenOutput() override
+    {
+        Require(Failure::WriteFailed, save_.Open(target_.path, target_.type == fs::file_type::regular));
+    }
+
+    void Write(const std::uint8_t* data, std::size_t size) override
+    {
+        Require(Failure::WriteFailed, save_.Write(data, size));
+    }
+
+    // After the stream: the input ended where it should, and the new file takes OutFile's place.
+    void Commit()
+    {
+        if (!endChecked_) {
+            CheckEnd();
+        }
+        Require(Failure::WriteFailed, save_.Commit());
+    }
+
+private:
+    static void Require(Failure stage, const std::error_code& reason)
+    {
+        if (reason) {
+            throw StageFailure{stage, reason};
+        }
+    }
+
+    // A file that grew while it was read is as unreadable as one that shrank.
+    void CheckEnd()
+    {
+        endChecked_ = true;
+        Require(Failure::ReadFailed, input_.ExpectEnd());
+    }
+
+    detail::InputFile& input_;
+    const OutFileTarget& target_;
+    detail::SaveFile save_;
+    std::uint64_t remaining_;
+    bool endChecked_ = false;
+};
 
 FileOperationResult RunFileOperation(clsCrypGost& cipher, const fs::path& inFile, const fs::path& outFile,
                                      bool overwrite, std::string_view key, bool encrypt) noexcept
 {
     FileOperationResult result;
-    Failure stage = Failure::InputMissing;
     try {
-        if (!FileExist(inFile, result.systemError)) {
-            result.failure = Failure::InputMissing;
-            return result;
-        }
-        std::error_code ignored;
-        if (FileExist(outFile, ignored) && !overwrite) {
-            result.failure = Failure::OutputExists;
+        OutFileTarget target;
+        result = Check(inFile, outFile, overwrite, target);
+        if (!result.Written()) {
             return result;
         }
 
-        stage = Failure::ReadFailed;
-        std::vector<std::uint8_t> bytes;
-        if (const std::error_code reason = ReadWholeFile(inFile, bytes)) {
+        detail::InputFile input;
+        if (const std::error_code reason = input.Open(inFile)) {
             result.failure = Failure::ReadFailed;
             result.systemError = reason;
             return result;
         }
-
-        stage = Failure::CipherFailed;
+        FileEnds ends(input, target);
         if (encrypt) {
-            cipher.EncryptByte(bytes, key);
+            detail::LayoutStream::Encrypt(cipher, ends, input.Length(), key);
         } else {
-            // The empty array would decrypt to itself: no layout is shorter than two blocks.
-            if (bytes.size() < detail::kMinLayoutLength) {
-                throw GostError::IncorrectSizeDescriptor();
-            }
-            cipher.DecryptByte(bytes, key);
+            detail::LayoutStream::Decrypt(cipher, ends, input.Length(), key);
         }
-
-        stage = Failure::WriteFailed;
-        if (const std::error_code reason = WriteFileReplacing(outFile, bytes)) {
-            result.failure = Failure::WriteFailed;
-            result.systemError = reason;
-            return result;
-        }
+        ends.Commit();
+        return result;
+    } catch (const StageFailure& failure) {
+        result.failure = failure.failure;
+        result.systemError = failure.reason;
         return result;
     } catch (const GostError& error) {
         result.cipherError = error;
@@ -162,7 +186,7 @@ FileOperationResult RunFileOperation(clsCrypGost& cipher, const fs::path& inFile
     } catch (...) {
         // A Progress handler's own exception: the operation failed, with no reason of ours.
     }
-    result.failure = stage;
+    result.failure = Failure::CipherFailed;
     return result;
 }
 
@@ -179,5 +203,20 @@ FileOperationResult DecryptFileWithReason(clsCrypGost& Cipher, const fs::path& I
 {
     return RunFileOperation(Cipher, InFile, OutFile, Overwrite, Key, false);
 }
+
+FileOperationResult CheckFileOperation(const fs::path& InFile, const fs::path& OutFile, bool Overwrite) noexcept
+{
+    try {
+        OutFileTarget target;
+        return Check(InFile, OutFile, Overwrite, target);
+    } catch (...) {
+        FileOperationResult result; // only memory can run out here
+        result.failure = Failure::WriteFailed;
+        result.systemError = std::make_error_code(std::errc::not_enough_memory);
+        return result;
+    }
+}
+
+void DiscardUnfinishedFiles() noexcept { detail::DiscardUnfinishedSaves(); }
 
 } // namespace korvane

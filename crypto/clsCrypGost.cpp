@@ -67,13 +67,24 @@ void clsCrypGost::EncryptByte(std::vector<std::uint8_t>& byteArray, std::string_
     const std::uint32_t word1 = randomWord_() & detail::kRandomWordMask;
     const std::uint32_t word2 = randomWord_() & detail::kRandomWordMask;
 
-    byteArray.resize(t);
+    // Grown once, to its final length, with the data copied once: in place when the capacity is
+    // there, else straight to its offset in new storage.
+    if (byteArray.capacity() >= t) {
+        byteArray.resize(t);
+        std::memmove(byteArray.data() + detail::kDataOffset, byteArray.data(), n);
+    } else {
+        std::vector<std::uint8_t> grown;
+        grown.reserve(t);
+        grown.resize(detail::kDataOffset);
+        grown.insert(grown.end(), byteArray.begin(), byteArray.end());
+        grown.resize(t);
+        byteArray.swap(grown);
+    }
     std::uint8_t* const p = byteArray.data();
-    std::memmove(p + detail::kDataOffset, p, n);
     store_le32(p + detail::kRandomWord1Offset, word1);
     store_le32(p + detail::kRandomWord2Offset, word2);
     store_le32(p + detail::kSizeDescriptorOffset, static_cast<std::uint32_t>(n));
-    // The bytes from 12 + N on are the zeros resize() appended: the move writes only below them.
+    // The bytes from 12 + N on are the zeros resize() appended: the copy writes only below them.
 
     // The blocks go in runs from one progress report to the next: the handler still runs
     // between two blocks, after the last one it reports was written and before the next is read.

@@ -12,6 +12,10 @@
 
 namespace korvane {
 
+namespace detail {
+struct LayoutStream;
+}
+
 // A 64-bit block cipher with the structure of GOST 28147-89, in CBC over a layout of its own,
 // with operations on byte arrays, strings (optionally as hex text) and whole files.
 //
@@ -34,7 +38,9 @@ namespace korvane {
 //   Windows1252ToUtf8 (Windows1252.h) convert for front ends.
 // - Speed: the byte split of the round is branch-free; decryption, which CBC lets run block by
 //   block independently, interleaves blocks, or takes 16 per register on CPUs with AVX-512 VBMI
-//   (chosen at run time). Every path gives the same bytes (detail/BlockRuns.h).
+//   (chosen at run time). Every path gives the same bytes (detail/BlockRuns.h). Files stream
+//   through one buffer of a fixed size (detail/LayoutStream.h), so their memory does not grow
+//   with them.
 // - The key is write-only. Its text and subkeys are wiped when replaced and when the object ends.
 //
 // An instance serves one caller at a time; separate instances share nothing.
@@ -54,9 +60,11 @@ public:
 
     // Encrypts the whole of InFile into OutFile; true when OutFile was written. False, with
     // nothing written, when InFile cannot be read, when OutFile exists and Overwrite is false,
-    // or on any failure of the work; EncryptFileWithReason (GostFiles.h) tells which. OutFile is
-    // replaced only by a complete file, never deleted first; InFile and OutFile may be the same
-    // path. An empty InFile gives the 16-byte layout. Never throws.
+    // when OutFile is a folder, FIFO, socket or device, or on any failure of the work;
+    // EncryptFileWithReason (GostFiles.h) tells which. The file streams through one buffer of
+    // kFileBufferSize, whatever its size. OutFile is replaced only by a complete file, never
+    // deleted first, the way QSaveFile replaces it (GostFiles.h); InFile and OutFile may be the
+    // same path. An empty InFile gives the 16-byte layout. Never throws.
     bool EncryptFile(const std::filesystem::path& InFile, const std::filesystem::path& OutFile,
                      bool Overwrite, std::string_view Key = {}) noexcept;
     // As EncryptFile, decrypting. A file shorter than 16 bytes holds no encrypted layout and is
@@ -96,6 +104,9 @@ public:
     std::function<void(std::int32_t& Percent)> Progress;
 
 private:
+    // EncryptByte and DecryptByte over a stream, for the file operations (detail/LayoutStream.h).
+    friend struct detail::LayoutStream;
+
     RandomWordSource randomWord_;
     std::string KeyText;
     detail::GostBlockCipher cipher_;

@@ -1,6 +1,7 @@
 #include "ConnectionString.h"
 
 #include "OdbcError.h"
+#include "ServerNotation.h"
 
 #ifndef KORVANE_ODBC_DRIVER
 #define KORVANE_ODBC_DRIVER "FreeTDS"
@@ -10,8 +11,9 @@ namespace korvane {
 
 namespace {
 
-// Fixed text around the values: key names, braces, separators and "TDS_Version=7.4;".
-constexpr std::size_t kFixedLength = 96;
+// Fixed text around the values: key names, braces, separators, "TDS_Version=7.4;" and
+// "Encryption={require};".
+constexpr std::size_t kFixedLength = 128;
 
 void Refuse(const QString& field, const QString& reason)
 {
@@ -49,28 +51,6 @@ void AppendPair(ConnectionString& out, OdbcDialect dialect, QStringView key, QSt
     out.append(u'=');
     AppendBraced(out, dialect, value);
     out.append(u';');
-}
-
-// "host,port" with a port FreeTDS can use. FreeTDS would take the comma form itself, but it
-// then sends the whole text as the login's server name with a NUL where the comma was.
-bool SplitHostPort(QStringView server, QStringView& host, QStringView& port)
-{
-    const qsizetype comma = server.indexOf(u',');
-    if (comma < 0 || server.contains(u'\\'))
-        return false;
-    const QStringView digits = server.mid(comma + 1);
-    if (digits.isEmpty() || digits.size() > 5)
-        return false;
-    for (QChar c : digits) {
-        if (c < u'0' || c > u'9')
-            return false;
-    }
-    const int number = digits.toInt();
-    if (number < 1 || number > 65535)
-        return false;
-    host = server.left(comma);
-    port = digits;
-    return true;
 }
 
 } // namespace
@@ -138,28 +118,39 @@ void WipeSecret(QString& text) noexcept
 }
 
 ConnectionString BuildConnectionString(OdbcDialect dialect, const QString& driver, const QString& server,
-                                       const QString& catalog, const QString& login, const QString& password)
+                                       const QString& catalog, const QString& login, const QString& password,
+                                       Encryption encryption, const QString& serverSection)
 {
     CheckCarried(dialect, driver, QStringLiteral("O nome do controlador"));
     CheckCarried(dialect, server, QStringLiteral("O servidor"));
     CheckCarried(dialect, catalog, QStringLiteral("O catálogo"));
     CheckCarried(dialect, login, QStringLiteral("O utilizador"));
     CheckCarried(dialect, password, QStringLiteral("A palavra-passe"));
+    CheckCarried(dialect, serverSection, QStringLiteral("A secção do freetds.conf"));
+    const ServerAddress address = ParseServerNotation(server);
 
     // Doubling every "}" at most doubles a value; reserving that up front keeps the
     // password in one buffer.
     const auto values = static_cast<std::size_t>(driver.size() + server.size() + catalog.size() + login.size()
-                                                 + password.size());
+                                                 + password.size() + serverSection.size());
     ConnectionString out(kFixedLength + 2 * values);
 
     AppendPair(out, dialect, u"DRIVER", driver);
-    QStringView host;
-    QStringView port;
-    if (dialect == OdbcDialect::FreeTds && SplitHostPort(server, host, port)) {
-        AppendPair(out, dialect, u"SERVER", host);
-        out.append(u"PORT=");
-        out.append(port);
-        out.append(u';');
+    if (dialect == OdbcDialect::FreeTds && !serverSection.isEmpty()) {
+        AppendPair(out, dialect, u"SERVERNAME", serverSection);
+    } else if (dialect == OdbcDialect::FreeTds) {
+        // FreeTDS reads "host\instance" itself. It would take "host,port" too, but then sends the
+        // whole text as the login's server name with a NUL where the comma was.
+        if (!address.port.isEmpty()) {
+            AppendPair(out, dialect, u"SERVER", address.host);
+            out.append(u"PORT=");
+            out.append(address.port);
+            out.append(u';');
+        } else if (!address.instance.isEmpty()) {
+            AppendPair(out, dialect, u"SERVER", address.host + u'\\' + address.instance);
+        } else {
+            AppendPair(out, dialect, u"SERVER", address.host);
+        }
     } else {
         AppendPair(out, dialect, u"SERVER", server);
     }
@@ -168,6 +159,8 @@ ConnectionString BuildConnectionString(OdbcDialect dialect, const QString& drive
     AppendPair(out, dialect, u"PWD", password);
     if (dialect == OdbcDialect::FreeTds)
         out.append(u"TDS_Version=7.4;");
+    if (encryption == Encryption::Require)
+        out.append(dialect == OdbcDialect::FreeTds ? u"Encryption={require};" : u"Encrypt={yes};");
     return out;
 }
 

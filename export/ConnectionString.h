@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ConnectionSecurity.h"
+
 #include <QString>
 #include <QStringView>
 
@@ -52,11 +54,17 @@ void WipeSecret(QString& text) noexcept;
 // DRIVER, SERVER (and PORT), DATABASE, UID, PWD and, for FreeTDS, TDS_Version=7.4: without
 // it FreeTDS waits for good on a server that accepts the connection and never answers,
 // whatever the login time-out says. Every value is braced so that ";", "=", "{" and "}"
-// reach the server as typed. The server is taken as SQL Server users type it: "host",
-// "host\instance" or "host,port".
+// reach the server as typed. The server is taken as SQL Server users type it (see
+// ParseServerNotation); FreeTDS gets it as host, port and instance, other drivers as typed.
+// With Encryption::Require the driver is told to refuse a server that does not encrypt
+// (FreeTDS: "Encryption=require", others: "Encrypt=yes"). A non-empty `serverSection` (FreeTDS
+// only) names a freetds.conf section that holds the server instead.
 // Throws OdbcError (SQLSTATE 01S00, kBadConnectionValue) when a value cannot be carried
-// unchanged: for FreeTDS one holding "};", for any driver one holding a NUL character.
+// unchanged: for FreeTDS one holding "};", for any driver one holding a NUL character; and
+// when the server's notation is refused.
 ConnectionString BuildConnectionString(OdbcDialect dialect, const QString& driver, const QString& server,
-                                       const QString& catalog, const QString& login, const QString& password);
+                                       const QString& catalog, const QString& login, const QString& password,
+                                       Encryption encryption = Encryption::Request,
+                                       const QString& serverSection = QString());
 
 } // namespace korvane

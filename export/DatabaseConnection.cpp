@@ -2,6 +2,7 @@
 
 #include "ConnectionString.h"
 #include "OdbcHandles.h"
+#include "PrivateFreeTdsConfiguration.h"
 
 #include <algorithm>
 #include <cstring>
@@ -390,7 +391,7 @@ void QueryResult::close() noexcept
 
 bool OpenConnection(DatabaseConnection& connection, const QString& server, const QString& catalog,
                     const QString& login, const QString& password, qint32 timeout, qint32& errorNumber,
-                    QString& errorDescription)
+                    QString& errorDescription, const ConnectionSecurity& security)
 {
     try {
         if (connection.isOpen())
@@ -399,9 +400,21 @@ bool OpenConnection(DatabaseConnection& connection, const QString& server, const
             throw OdbcError(QStringLiteral("HY024"), kInvalidArgument,
                             QStringLiteral("O tempo limite não pode ser negativo (%1).").arg(timeout));
         }
+        if (!security.invalidSetting.isEmpty())
+            throw OdbcError(QStringLiteral("01S00"), kBadConnectionValue, security.invalidSetting);
         const QString driver = ConfiguredOdbcDriver();
-        const ConnectionString text =
-            BuildConnectionString(DialectOfDriver(driver), driver, server, catalog, login, password);
+        const OdbcDialect dialect = DialectOfDriver(driver);
+        if (dialect != OdbcDialect::FreeTds && !security.caFile.isEmpty()) {
+            throw OdbcError(QStringLiteral("01S00"), kBadConnectionValue,
+                            QStringLiteral("O ficheiro de autoridades de certificação só pode ser usado com o "
+                                           "controlador FreeTDS, e o controlador é %1. A ligação não foi tentada.")
+                                .arg(driver));
+        }
+        const bool privateConfiguration = dialect == OdbcDialect::FreeTds && security.encryptionRequired();
+        const ConnectionString text = BuildConnectionString(
+            dialect, driver, server, catalog, login, password,
+            security.encryptionRequired() ? Encryption::Require : Encryption::Request,
+            privateConfiguration ? PrivateFreeTdsConfiguration::sectionName() : QString());
 
         auto state = std::make_shared<DatabaseConnection::State>();
         state->environment.emplace();
@@ -410,7 +423,16 @@ bool OpenConnection(DatabaseConnection& connection, const QString& server, const
         state->queryTimeout = seconds;
         state->connection->setAttribute(SQL_ATTR_LOGIN_TIMEOUT, seconds);
         state->connection->setAttribute(SQL_ATTR_CONNECTION_TIMEOUT, seconds);
-        state->connection->driverConnect(text.view());
+        if (privateConfiguration) {
+            const PrivateFreeTdsConfiguration configuration(ParseServerNotation(server), security);
+            try {
+                state->connection->driverConnect(text.view());
+            } catch (const OdbcError& refused) {
+                throw configuration.explainRefusal(refused);
+            }
+        } else {
+            state->connection->driverConnect(text.view());
+        }
         connection.m_state = std::move(state);
         return true;
     } catch (const OdbcError& error) {

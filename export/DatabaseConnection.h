@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ConnectionSecurity.h"
 #include "FieldValue.h"
 #include "OdbcError.h"
 
@@ -45,7 +46,7 @@ public:
 
 private:
     friend bool OpenConnection(DatabaseConnection&, const QString&, const QString&, const QString&,
-                               const QString&, qint32, qint32&, QString&);
+                               const QString&, qint32, qint32&, QString&, const ConnectionSecurity&);
     std::shared_ptr<State> m_state;
 };
 
@@ -104,8 +105,11 @@ private:
 // none has) in `errorNumber` and the texts of all records, one per line, in
 // `errorDescription`. On success both are left as they were. The password goes to the driver
 // inside the connection string and is kept nowhere.
+// `security` says whether the connection must be encrypted and which authorities the server's
+// certificate must chain to; a refusal on its account is described by its cause, with the
+// driver's number, and happens before the login is sent.
 bool OpenConnection(DatabaseConnection& connection, const QString& server, const QString& catalog,
                     const QString& login, const QString& password, qint32 timeout, qint32& errorNumber,
-                    QString& errorDescription);
+                    QString& errorDescription, const ConnectionSecurity& security = {});
 
 } // namespace korvane

@@ -6,6 +6,8 @@
 
 #include <QFileInfo>
 
+#include <exception>
+#include <new>
 #include <optional>
 
 namespace korvane {
@@ -16,12 +18,13 @@ const QString kCatalog = QStringLiteral("nitgenacdbsql00");
 const QString kTerminalQuery =
     QStringLiteral("Select NodeId, NodeName, Description, RegDate, MacAddr, Status  from NGAC_Terminal Order By NodeID");
 
-// Folders do not count, nor hidden files (on Unix the dot-files; Qt has no notion of the
-// Windows "system" mark, so such a file counts like any other).
-bool IsOrdinaryFile(const QString& path)
+// Whatever stands at the path, but a folder, would be replaced by the save, so it is asked about:
+// dot-files, files the operator cannot read, special files and symbolic links, dangling ones too.
+// A folder is never replaced (the save fails on it), so it asks nothing.
+bool SaveWouldReplaceSomething(const QString& path)
 {
     const QFileInfo info(path);
-    return info.isFile() && !info.isHidden();
+    return (info.exists() || info.isSymLink()) && !info.isDir();
 }
 
 // Only a Status known to differ from 255 exports the row: NULL, and anything that is not a
@@ -68,9 +71,20 @@ void ShowFailure(ExportOperator& op, qint32 number, const QString& description)
                    MessageIcon::Critical);
 }
 
-} // namespace
+// The run's copy of the password is overwritten however the connection attempt ends.
+struct SecretWipedAtEnd {
+    QString& text;
+    ~SecretWipedAtEnd() { WipeSecret(text); }
+};
 
-void ExportTerminals(ExportOperator& op, const ExportOptions& options)
+QString ReasonOf(const std::exception& error)
+{
+    if (dynamic_cast<const std::bad_alloc*>(&error))
+        return QStringLiteral("Memória insuficiente.");
+    return QString::fromLocal8Bit(error.what());
+}
+
+void RunSteps(ExportOperator& op, const ExportOptions& options)
 {
     if (TrimBlanks(op.filePathText()).isEmpty()) {
         op.showMessage(QStringLiteral("Tem que indicar o caminho do ficheiro!"), kApplicationTitle,
@@ -81,7 +95,7 @@ void ExportTerminals(ExportOperator& op, const ExportOptions& options)
 
     // The old file stays where it is: the save replaces it in one step, so a run that ends
     // early (a refused login, a failed query or save) leaves it as it was.
-    if (IsOrdinaryFile(op.filePathText())
+    if (SaveWouldReplaceSomething(op.filePathText())
         && op.askOkCancel(QStringLiteral("Pretende Continuar?"), QStringLiteral("O Ficheiro Será Sobreposto:"))
                == Answer::Cancel) {
         return;
@@ -92,10 +106,13 @@ void ExportTerminals(ExportOperator& op, const ExportOptions& options)
     DatabaseConnection connection;
     qint32 errorNumber = 0;
     QString errorDescription;
-    QString password = op.passwordText();
-    const bool connected = OpenConnection(connection, server, kCatalog, login, password, options.timeoutSeconds,
-                                          errorNumber, errorDescription);
-    WipeSecret(password);
+    bool connected = false;
+    {
+        QString password = op.passwordText();
+        const SecretWipedAtEnd wiped{password};
+        connected = OpenConnection(connection, server, kCatalog, login, password, options.timeoutSeconds,
+                                   errorNumber, errorDescription, options.security);
+    }
     if (!connected) {
         ShowFailure(op, errorNumber, errorDescription);
         return;
@@ -126,6 +143,21 @@ void ExportTerminals(ExportOperator& op, const ExportOptions& options)
         return;
     }
     op.showMessage(QStringLiteral("Terminado!"), kApplicationTitle, MessageIcon::Information);
+}
+
+} // namespace
+
+void ExportTerminals(ExportOperator& op, const ExportOptions& options)
+{
+    // A failure that is not the database's (no memory for a huge value, a fault in a library)
+    // ends the run like a database error does: the connection has closed itself on the way out,
+    // the old file is as it was, and the operator gets one box with the reason.
+    try {
+        RunSteps(op, options);
+    } catch (const std::exception& error) {
+        op.showMessage(QStringLiteral("Não foi possível concluir a exportação!\n") + ReasonOf(error),
+                       kApplicationTitle, MessageIcon::Critical);
+    }
 }
 
 } // namespace korvane

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ConnectionSecurity.h"
 #include "ExportOperator.h"
 
 #include <QLocale>
@@ -12,12 +13,17 @@ struct ExportOptions {
     // Regional settings for the dates in the file; the window and korvane-export keep the
     // system's.
     QLocale locale = QLocale::system();
+    // Encryption asked of the connection; the window takes it from the environment at each run,
+    // korvane-export from its options over the environment.
+    ConnectionSecurity security = ConnectionSecurityFromEnvironment();
 };
 
 // The export run behind "&Exportar": checks the path, asks before replacing a file, reads the
 // terminal table and saves the XML document, talking to the operator only through `op`.
 // Every early end (blank path, Cancel, a refused connection, a failed query, a failed save)
-// leaves the file at the path as it was; it is replaced only by a complete new document.
+// leaves the file at the path as it was; it is replaced only by a complete new document. Any
+// std::exception of the run is caught and shown in one box; only one thrown by that box itself
+// reaches the caller.
 void ExportTerminals(ExportOperator& op, const ExportOptions& options = {});
 
 } // namespace korvane

@@ -9,6 +9,7 @@
 #include "clsCrypGost.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -54,7 +55,10 @@ The key is taken from --key-file, else from the environment variable KORVANE_GOS
 asked for on the terminal without echo. It is never taken from the command line itself.
 Text is UTF-8 and must be representable in Windows-1252, which the cipher works in.
 
-OUT is replaced only by a complete file: on any failure an existing OUT stays as it was.
+OUT is replaced only by a complete file: on any failure, or when interrupted, an existing OUT
+stays as it was and nothing is left beside it. A replaced OUT keeps its permissions; a symbolic
+link OUT is followed and kept (its target is replaced); an OUT that is a folder, FIFO, socket or
+device is never replaced.
 
 Exit status: 0 success, 1 failure (the reason is on standard error), 2 usage error.
 )";
@@ -250,6 +254,23 @@ void DrawProgress(std::int32_t percent)
     std::fflush(stderr);
 }
 
+std::string KindOf(fs::file_type type)
+{
+    switch (type) {
+    case fs::file_type::directory:
+        return "a folder";
+    case fs::file_type::fifo:
+        return "a FIFO";
+    case fs::file_type::socket:
+        return "a socket";
+    case fs::file_type::character:
+    case fs::file_type::block:
+        return "a device";
+    default:
+        return "something other than a file";
+    }
+}
+
 std::string Describe(const FileOperationResult& result, bool decrypt, const fs::path& in, const fs::path& out)
 {
     using F = FileOperationResult::Failure;
@@ -261,6 +282,9 @@ std::string Describe(const FileOperationResult& result, bool decrypt, const fs::
         return "cannot read input " + Quoted(in) + ": " + result.systemError.message();
     case F::OutputExists:
         return "output " + Quoted(out) + " exists; use --overwrite to replace it";
+    case F::OutputNotAFile:
+        return "output " + Quoted(out) + " is " + KindOf(result.outFileType)
+            + ", not a regular file; it is never replaced";
     case F::CipherFailed:
         if (result.cipherError && decrypt) {
             return WrongKeyOrDamaged(*result.cipherError);
@@ -277,6 +301,30 @@ std::string Describe(const FileOperationResult& result, bool decrypt, const fs::
     return {};
 }
 
+// A signal that ends the program in the middle of a file: the unfinished output goes first,
+// then the signal takes its usual course. Only async-signal-safe calls.
+extern "C" void DiscardOutputAndDie(int signal)
+{
+    korvane::DiscardUnfinishedFiles();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+void DiscardOutputOnSignals()
+{
+#ifdef SIGHUP
+    const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+#else
+    const int signals[] = {SIGINT, SIGTERM};
+#endif
+    for (const int signal : signals) {
+        // A signal ignored from the start (nohup) stays ignored.
+        if (std::signal(signal, DiscardOutputAndDie) == SIG_IGN) {
+            std::signal(signal, SIG_IGN);
+        }
+    }
+}
+
 void RunFileCommand(const Invocation& invocation)
 {
     const bool decrypt = invocation.command == Command::DecryptFile;
@@ -284,22 +332,18 @@ void RunFileCommand(const Invocation& invocation)
     const fs::path out(invocation.operands[1]);
 
     // The checks the library makes first, made here before asking for a key.
-    std::error_code reason;
-    const std::uintmax_t length = fs::file_size(in, reason);
-    if (reason) {
-        throw Failure("cannot read input " + Quoted(in) + ": " + reason.message());
-    }
-    std::error_code ignored;
-    static_cast<void>(fs::file_size(out, ignored));
-    if (!ignored && !invocation.overwrite) {
-        throw Failure("output " + Quoted(out) + " exists; use --overwrite to replace it");
+    if (const FileOperationResult checked = korvane::CheckFileOperation(in, out, invocation.overwrite);
+        !checked.Written()) {
+        throw Failure(Describe(checked, decrypt, in, out));
     }
 
     const Secret key = ObtainKey(invocation);
     korvane::clsCrypGost cipher;
-    if (length >= kProgressBarMinimum && korvane::terminal::StderrIsTerminal()) {
+    std::error_code ignored;
+    if (fs::file_size(in, ignored) >= kProgressBarMinimum && !ignored && korvane::terminal::StderrIsTerminal()) {
         cipher.Progress = [](std::int32_t& percent) { DrawProgress(percent); };
     }
+    DiscardOutputOnSignals();
     const FileOperationResult result = decrypt
         ? korvane::DecryptFileWithReason(cipher, in, out, invocation.overwrite, key.text())
         : korvane::EncryptFileWithReason(cipher, in, out, invocation.overwrite, key.text());

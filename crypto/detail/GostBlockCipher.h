@@ -66,6 +66,48 @@ inline constexpr std::array<RoundTable, 4> kRoundTables{
     FoldRound(SubstTable0, 0), FoldRound(SubstTable1, 1), FoldRound(SubstTable2, 2),
     FoldRound(SubstTable3, 3)};
 
+// The round sum s is split into bytes by dividing it, read as signed, toward zero. For s >= 0
+// these are the plain bytes of s. For s < 0 the three upper bytes are those of s - 1, each plus
+// one (they come from s + 0xFF, s + 0xFFFF and s + 0xFFFFFF), and the low byte is that of s. So
+// a round takes the bytes of w = (s < 0 ? s - 1 : s) and, for a negative sum, reads the three
+// upper tables one entry further on: entry 256 repeats entry 0 for a byte 0xFF that wraps.
+// No branch, and no carry to fix up per byte: the form of the portable and interleaved runs.
+//
+// When the low byte of a negative sum is not zero, s - 1 borrows nothing, so the split is also
+// the raw bytes of s with one added to each upper byte: the two middle tables are read one
+// entry further on as before, and the top byte needs no sign at all, since it is 0x80 or more
+// exactly when s < 0: kSignedTop holds for those bytes the entry of the byte plus one. Nothing
+// then waits for the sign before the bytes are taken, which shortens a chain of rounds. A
+// negative sum with a zero low byte (one in 512) borrows from the upper bytes: sums with a zero
+// low byte, of either sign, go the step-by-step way instead.
+inline constexpr std::size_t kSplitStride = 264; // 257 entries, padded to a multiple of 8
+inline constexpr std::size_t kTopByte = 0;       // w >> 24, kRoundTables[0]
+inline constexpr std::size_t kByte2 = kSplitStride;      // bits 16..23 of w, kRoundTables[1]
+inline constexpr std::size_t kByte1 = 2 * kSplitStride;  // bits 8..15 of w, kRoundTables[2]
+inline constexpr std::size_t kLowByte = 3 * kSplitStride; // bits 0..7 of s, kRoundTables[3]
+inline constexpr std::size_t kSignedTop = kLowByte + 256; // s >> 24, kRoundTables[0], sign included
+
+struct alignas(64) SplitTables {
+    std::array<std::uint32_t, kSignedTop + 256> words;
+};
+
+constexpr SplitTables MakeSplitTables() noexcept
+{
+    SplitTables tables{};
+    for (std::size_t n = 0; n <= 256; ++n) {
+        tables.words[kTopByte + n] = kRoundTables[0][n & 0xFF];
+        tables.words[kByte2 + n] = kRoundTables[1][n & 0xFF];
+        tables.words[kByte1 + n] = kRoundTables[2][n & 0xFF];
+    }
+    for (std::size_t n = 0; n < 256; ++n) {
+        tables.words[kLowByte + n] = kRoundTables[3][n];
+        tables.words[kSignedTop + n] = kRoundTables[0][n < 0x80 ? n : (n + 1) & 0xFF];
+    }
+    return tables;
+}
+
+inline constexpr SplitTables kSplit = MakeSplitTables();
+
 using KeyBlock = std::array<std::uint8_t, kKeyBlockSize>;
 
 // The 32 key bytes: the key text's bytes repeated from its start, or its first 32 bytes.
@@ -104,11 +146,23 @@ public:
 
     // The sum is split into bytes after reading it as signed and dividing by 256 with rounding
     // toward zero, so a sum with bit 31 set does not split into its plain bytes. Encrypted data
-    // depends on this exact split. Signed division by a power of two compiles to a shift with a
-    // sign-dependent bias, no branch.
+    // depends on this exact split. The tables above take it from the raw bytes of the sum; a
+    // zero low byte, where a negative sum's split needs the carry, goes to the division itself.
     [[nodiscard]] static std::uint32_t RoundFunction(std::uint32_t X, std::uint32_t K) noexcept
     {
-        const auto s = static_cast<std::int32_t>(X + K);
+        const std::uint32_t s = X + K;
+        if ((s & 0xFF) == 0) [[unlikely]] {
+            return RoundFunctionByDivision(s);
+        }
+        const std::uint32_t* const t = kSplit.words.data() + (s >> 31);
+        return kSplit.words[kSignedTop + (s >> 24)] ^ t[kByte2 + ((s >> 16) & 0xFF)]
+            ^ t[kByte1 + ((s >> 8) & 0xFF)] ^ kSplit.words[kLowByte + (s & 0xFF)];
+    }
+
+    // Signed division by a power of two compiles to a shift with a sign-dependent bias.
+    [[nodiscard]] static std::uint32_t RoundFunctionByDivision(std::uint32_t sum) noexcept
+    {
+        const auto s = static_cast<std::int32_t>(sum);
         const auto b3 = static_cast<std::uint32_t>(s) & 0xFFu;
         const auto b2 = static_cast<std::uint32_t>(s / 0x100) & 0xFFu;
         const auto b1 = static_cast<std::uint32_t>(s / 0x10000) & 0xFFu;

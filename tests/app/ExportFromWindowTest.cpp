@@ -2,6 +2,7 @@
 #include "TerminalDocument.h"
 #include "WindowFixture.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
@@ -109,7 +110,7 @@ TEST_F(ExportFromWindow, ReplacesTheFileAfterOkAndSaysTerminado)
     typeCredentials(server.serverText(), "operador", "segredo");
     choosePath(path);
     boxes.answers = {Answer::Ok};
-    QTest::mouseClick(&button("cmdExportar"), Qt::LeftButton);
+    clickExportarAndWait();
 
     ASSERT_EQ(boxes.calls.size(), 2u);
     EXPECT_TRUE(boxes.calls[0].question);
@@ -157,7 +158,7 @@ TEST_F(ExportFromWindow, CancelKeepsTheFileAndConnectsToNothing)
     typeCredentials(server.serverText(), "operador", "segredo");
     choosePath(path);
     boxes.answers = {Answer::Cancel};
-    QTest::mouseClick(&button("cmdExportar"), Qt::LeftButton);
+    clickExportarAndWait();
 
     ASSERT_EQ(boxes.calls.size(), 1u);
     EXPECT_TRUE(boxes.calls[0].question);
@@ -171,7 +172,7 @@ TEST_F(ExportFromWindow, RefusedLoginShowsNumberAndDescription)
     const QString path = folder.filePath("novo.xml");
     typeCredentials(server.serverText(), "operador", "errada");
     choosePath(path);
-    QTest::mouseClick(&button("cmdExportar"), Qt::LeftButton);
+    clickExportarAndWait();
 
     ASSERT_EQ(boxes.calls.size(), 1u);
     EXPECT_EQ(boxes.calls[0].title, "Korvane");
@@ -180,6 +181,44 @@ TEST_F(ExportFromWindow, RefusedLoginShowsNumberAndDescription)
         << boxes.calls[0].text.toStdString();
     EXPECT_FALSE(QFile::exists(path));
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+// A server that takes the connection and never answers: the window goes on with its events for
+// the whole wait, a second "&Exportar" starts nothing, and a close request ends the event loop
+// at once; the run itself ends at its time-out with the failure box.
+TEST_F(ExportFromWindow, SilentServerLeavesTheWindowResponsiveAndClosable)
+{
+    ServerConfig silent;
+    silent.fault = ServerFault::SilentAfterAccept;
+    TdsTestServer server(silent);
+    const QString path = folder.filePath("terminais.xml");
+    writeFile(path, "old");
+    typeCredentials(server.serverText(), "operador", "segredo");
+    choosePath(path);
+    boxes.answers = {Answer::Ok};
+    QTest::mouseClick(&button("cmdExportar"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.connectionsAccepted() == 1; }, 5000));
+
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, &ticker, [&] { ++ticks; });
+    ticker.start(20);
+    QTest::qWait(300);
+    EXPECT_GE(ticks, 5) << "the event loop stood still while the run waited";
+    QTest::mouseClick(&button("cmdExportar"), Qt::LeftButton);
+    EXPECT_TRUE(window.exportInProgress());
+
+    QElapsedTimer clock;
+    clock.start();
+    const int code = runEventLoopWith([this] { window.close(); });
+    EXPECT_EQ(code, 0);
+    EXPECT_LT(clock.elapsed(), 1000);
+
+    ASSERT_TRUE(runEnded());
+    EXPECT_EQ(server.connectionsAccepted(), 1) << "the second click started nothing";
+    ASSERT_EQ(boxes.calls.size(), 2u);
+    EXPECT_TRUE(boxes.calls[1].text.startsWith("0 - ")) << boxes.calls[1].text.toStdString();
+    EXPECT_EQ(readFile(path), "old");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ExportTerminals.h"
 #include "FileChooser.h"
 #include "MessageBoxes.h"
 #include "frmKorvane.h"
@@ -12,8 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -43,6 +48,8 @@ public:
 
     std::vector<Call> calls;
     std::deque<Answer> answers;
+    // Runs while a question is shown, before its answer is given.
+    std::function<void()> whileAsking;
 
     void showMessage(QWidget& parent, const QString& text, const QString& title, MessageIcon icon) override
     {
@@ -53,6 +60,8 @@ public:
     {
         calls.push_back({true, text, title, MessageIcon::Information, &parent,
                          QGuiApplication::overrideCursor() != nullptr});
+        if (whileAsking)
+            whileAsking();
         if (answers.empty()) {
             ADD_FAILURE() << "unexpected question: " << text.toStdString();
             return Answer::Cancel;
@@ -96,18 +105,54 @@ public:
     }
 };
 
+// A point a run double stops at until the test lets it go on. The wait has a deadline, so a test
+// that forgets to open it fails rather than hangs.
+class Latch {
+public:
+    // On the run's thread. False when the deadline passed first.
+    bool wait(std::chrono::milliseconds deadline = std::chrono::seconds(10))
+    {
+        std::unique_lock lock(m_mutex);
+        m_waiting = true;
+        return m_opened.wait_for(lock, deadline, [this] { return m_open; });
+    }
+    bool someoneWaits() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_waiting;
+    }
+    void open()
+    {
+        const std::lock_guard lock(m_mutex);
+        m_open = true;
+        m_opened.notify_all();
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_opened;
+    bool m_waiting = false;
+    bool m_open = false;
+};
+
 // The window, shown and active, with scripted boxes and chooser. "&Exportar" runs a double that
-// counts its calls and then does `onRun`, or with `Run::Real` the export run itself.
+// counts its calls and then does `onRun` (both on the run's thread), or with `Run::Real` the
+// export run itself, with a one-second time-out.
 class WindowFixture : public ::testing::Test {
 protected:
     enum class Run { Double, Real };
 
     explicit WindowFixture(Run run = Run::Double)
-        : window(boxes, chooser, run == Run::Real ? frmKorvane::ExportRun() : [this](ExportOperator& op) {
-              ++runs;
-              if (onRun)
-                  onRun(op);
+        : window(boxes, chooser, run == Run::Real ? frmKorvane::ExportRun([](ExportOperator& op) {
+              ExportOptions options;
+              options.timeoutSeconds = 1;
+              ExportTerminals(op, options);
           })
+                                                  : frmKorvane::ExportRun([this](ExportOperator& op) {
+                                                        ++runs;
+                                                        if (onRun)
+                                                            onRun(op);
+                                                    }))
     {
     }
 
@@ -115,6 +160,25 @@ protected:
     {
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    }
+
+    // A run left going would end the test program with the window (see RunThread).
+    void TearDown() override
+    {
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !window.exportInProgress(); }, 15000))
+            << "the run did not end";
+    }
+
+    // Waits, handling events, until the run started by the last click is over.
+    bool runEnded(int deadlineMs = 10000)
+    {
+        return QTest::qWaitFor([this] { return !window.exportInProgress(); }, deadlineMs);
+    }
+
+    void clickExportarAndWait()
+    {
+        QTest::mouseClick(&button("cmdExportar"), Qt::LeftButton);
+        ASSERT_TRUE(runEnded()) << "the run did not end";
     }
 
     template <typename Widget = QWidget>
@@ -158,7 +222,7 @@ protected:
 
     ScriptedBoxes boxes;
     ScriptedChooser chooser;
-    int runs = 0;
+    std::atomic<int> runs{0};
     std::function<void(ExportOperator&)> onRun;
     frmKorvane window;
 };

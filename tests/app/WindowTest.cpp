@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QMenuBar>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 
 namespace korvane::test {
@@ -154,6 +155,7 @@ TEST_F(AccessKeys, AltEStartsTheExportFromAnyField)
         child(name).setFocus();
         const int before = runs;
         EXPECT_TRUE(pressAccessKey(Qt::Key_E, [&] { return runs > before; })) << "Alt+E from " << name;
+        ASSERT_TRUE(runEnded());
         EXPECT_EQ(runs, before + 1);
     }
     EXPECT_TRUE(boxes.calls.empty());
@@ -217,7 +219,7 @@ TEST_F(ExportWiring, RunReadsTheFieldsAsTheyStand)
     onRun = [&](ExportOperator& op) {
         seen = {op.serverText(), op.loginText(), op.passwordText(), op.filePathText()};
     };
-    QTest::mouseClick(&button("cmdExportar"), Qt::LeftButton);
+    clickExportarAndWait();
     ASSERT_EQ(runs, 1);
     EXPECT_EQ(seen, QStringList({"  srv\\inst ", " sa", "p w ", " /tmp/a b.xml "}));
     // The run changes nothing in the fields.
@@ -228,33 +230,42 @@ TEST_F(ExportWiring, RunReadsTheFieldsAsTheyStand)
 TEST_F(ExportWiring, PathIsReadAfreshEachTime)
 {
     QStringList seen;
+    boxes.answers = {Answer::Ok};
+    boxes.whileAsking = [this] { field("txtFilePath").setText("/tmp/other.xml"); };
     onRun = [&](ExportOperator& op) {
         seen << op.filePathText();
-        field("txtFilePath").setText("/tmp/other.xml");
+        op.askOkCancel("Pretende Continuar?", "O Ficheiro Será Sobreposto:");
         seen << op.filePathText();
     };
-    QTest::mouseClick(&button("cmdExportar"), Qt::LeftButton);
+    clickExportarAndWait();
     EXPECT_EQ(seen, QStringList({"", "/tmp/other.xml"}));
 }
 
 TEST_F(ExportWiring, WaitCursorDuringTheRunButNotDuringItsBoxes)
 {
-    bool waitingBefore = false;
-    bool waitingBetween = false;
+    const auto waiting = [] {
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        return cursor && cursor->shape() == Qt::WaitCursor;
+    };
+    Latch beforeBoxes;
+    Latch betweenBoxes;
     Answer answer = Answer::Cancel;
     boxes.answers = {Answer::Ok};
     onRun = [&](ExportOperator& op) {
-        const QCursor* cursor = QGuiApplication::overrideCursor();
-        waitingBefore = cursor && cursor->shape() == Qt::WaitCursor;
+        beforeBoxes.wait();
         op.showMessage("Tem que indicar o caminho do ficheiro!", kApplicationTitle, MessageIcon::Critical);
-        cursor = QGuiApplication::overrideCursor();
-        waitingBetween = cursor && cursor->shape() == Qt::WaitCursor;
+        betweenBoxes.wait();
         answer = op.askOkCancel("Pretende Continuar?", "O Ficheiro Será Sobreposto:");
     };
     QTest::mouseClick(&button("cmdExportar"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return beforeBoxes.someoneWaits(); }));
+    EXPECT_TRUE(waiting()) << "before the first box";
+    beforeBoxes.open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return betweenBoxes.someoneWaits(); }));
+    EXPECT_TRUE(waiting()) << "between the boxes";
+    betweenBoxes.open();
+    ASSERT_TRUE(runEnded());
 
-    EXPECT_TRUE(waitingBefore);
-    EXPECT_TRUE(waitingBetween);
     EXPECT_EQ(answer, Answer::Ok);
     ASSERT_EQ(boxes.calls.size(), 2u);
     for (const ScriptedBoxes::Call& call : boxes.calls) {
@@ -274,7 +285,7 @@ TEST_F(ExportWiring, CancelAnswerReachesTheRun)
     boxes.answers = {Answer::Cancel};
     Answer answer = Answer::Ok;
     onRun = [&](ExportOperator& op) { answer = op.askOkCancel("Pretende Continuar?", "O Ficheiro Será Sobreposto:"); };
-    QTest::mouseClick(&button("cmdExportar"), Qt::LeftButton);
+    clickExportarAndWait();
     EXPECT_EQ(answer, Answer::Cancel);
 }
 
@@ -285,9 +296,118 @@ TEST_F(ExportWiring, FocusMoveToThePathSelectsNothing)
     field("txtLogin").setText("sa");
     field("txtLogin").setFocus();
     onRun = [](ExportOperator& op) { op.moveFocusToFilePath(); };
-    QTest::mouseClick(&button("cmdExportar"), Qt::LeftButton);
+    clickExportarAndWait();
     EXPECT_EQ(focusName(), "txtFilePath");
     EXPECT_FALSE(field("txtFilePath").hasSelectedText());
+}
+
+// The run goes on its own thread; the window goes on with its events meanwhile.
+class RunInProgress : public WindowFixture {
+protected:
+    // Starts a run that stops at `latch` until the test opens it.
+    void startStoppedRun()
+    {
+        onRun = [this](ExportOperator&) { latch.wait(); };
+        QTest::mouseClick(&button("cmdExportar"), Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([this] { return latch.someoneWaits(); })) << "the run did not start";
+        ASSERT_TRUE(window.exportInProgress());
+    }
+
+    void TearDown() override
+    {
+        latch.open();
+        WindowFixture::TearDown();
+    }
+
+    Latch latch;
+};
+
+TEST_F(RunInProgress, WindowRepaintsAndHandlesEventsWhileTheRunWaits)
+{
+    startStoppedRun();
+    int paints = 0;
+    struct PaintCounter : QObject {
+        int& count;
+        explicit PaintCounter(int& c) : count(c) {}
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            if (event->type() == QEvent::Paint)
+                ++count;
+            return false;
+        }
+    } counter(paints);
+    window.installEventFilter(&counter);
+    bool timerFired = false;
+    QTimer::singleShot(10, qApp, [&] { timerFired = true; });
+    window.update();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return timerFired && paints > 0; }, 5000));
+    window.removeEventFilter(&counter);
+    EXPECT_TRUE(window.exportInProgress()) << "the run still waits";
+}
+
+TEST_F(RunInProgress, SecondExportarAndEveryOtherInputStartNothing)
+{
+    field("txtServer").setText("srv");
+    startStoppedRun();
+    QSignalSpy exportar(&button("cmdExportar"), &QPushButton::clicked);
+
+    QTest::mouseClick(&button("cmdExportar"), Qt::LeftButton);
+    field("txtServer").setFocus();
+    press(Qt::Key_E, Qt::AltModifier);
+    QTest::keyClicks(&field("txtServer"), "xyz");
+    QTest::keyClick(&field("txtServer"), Qt::Key_Backspace);
+    QTest::mouseClick(&button("cmdPesqPath"), Qt::LeftButton);
+    button("cmdExportar").setFocus();
+    press(Qt::Key_Space);
+    QTest::qWait(300);   // an access key clicks after a short animation: give it the time
+
+    EXPECT_EQ(exportar.count(), 0);
+    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(field("txtServer").text(), "srv");
+    EXPECT_TRUE(chooser.calls.empty());
+    EXPECT_EQ(focusName(), "cmdExportar") << "the focus stays where the operator put it";
+    EXPECT_TRUE(button("cmdExportar").isEnabled()) << "nothing changes its look";
+
+    latch.open();
+    ASSERT_TRUE(runEnded());
+    EXPECT_EQ(runs, 1);
+    // Once it is over the window takes input again.
+    QTest::keyClicks(&field("txtServer"), "2");
+    EXPECT_EQ(field("txtServer").text(), "srv2");
+    clickExportarAndWait();
+    EXPECT_EQ(runs, 2);
+}
+
+TEST_F(RunInProgress, TabStillMovesOnToFechar)
+{
+    startStoppedRun();
+    button("cmdExportar").setFocus();
+    press(Qt::Key_Tab);
+    EXPECT_EQ(focusName(), "cmdFechar");
+}
+
+// Every way out ends the event loop at once, the run still waiting.
+TEST_F(RunInProgress, EveryCloseRequestEndsTheProgramAtOnce)
+{
+    const std::vector<std::pair<const char*, std::function<void()>>> ways = {
+        {"Fechar clicked", [this] { QTest::mouseClick(&button("cmdFechar"), Qt::LeftButton); }},
+        {"Alt+F in a field", [this] { field("txtLogin").setFocus(); press(Qt::Key_F, Qt::AltModifier); }},
+        {"close box", [this] { window.close(); }},
+    };
+    startStoppedRun();
+    for (const auto& [name, request] : ways) {
+        SCOPED_TRACE(name);
+        window.show();
+        QSignalSpy aboutToQuit(qApp, &QCoreApplication::aboutToQuit);
+        QElapsedTimer clock;
+        clock.start();
+        const int code = runEventLoopWith(request);
+        EXPECT_EQ(code, 0);
+        EXPECT_LT(clock.elapsed(), 1000);
+        EXPECT_EQ(aboutToQuit.count(), 1);
+        EXPECT_TRUE(window.exportInProgress()) << "the run is abandoned, not waited for";
+    }
+    EXPECT_TRUE(boxes.calls.empty());
 }
 
 // The window as the program builds it: "&Exportar" runs the real export, which answers a blank
@@ -304,6 +424,7 @@ TEST_F(RealRun, AltEWithoutAPathAsksForOne)
 {
     field("txtServer").setText("srv");
     EXPECT_TRUE(pressAccessKey(Qt::Key_E, [this] { return !boxes.calls.empty(); }));
+    ASSERT_TRUE(runEnded());
     ASSERT_EQ(boxes.calls.size(), 1u);
     EXPECT_EQ(boxes.calls[0].text, "Tem que indicar o caminho do ficheiro!");
     EXPECT_EQ(boxes.calls[0].title, "Korvane");

@@ -23,6 +23,14 @@ work=$(mktemp -d)
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  # What does not end on SIGTERM within two seconds is killed, so the cleanup never waits for ever.
+  for _ in $(seq 40); do
+    alive=0
+    for pid in "${pids[@]}"; do kill -0 "$pid" 2>/dev/null && alive=1; done
+    [ "$alive" = 0 ] && break
+    sleep 0.05
+  done
+  for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$work"
 }
@@ -47,8 +55,9 @@ window_gone() {
 }
 # Clicks at a point of the window's client area (pixels).
 click_at() { xdotool mousemove --window "$1" "$2" "$3" click 1; }
-type_into() { xdotool windowfocus --sync "$1"; xdotool type --delay 5 -- "$2"; }
-key_in() { xdotool windowfocus --sync "$1"; xdotool key "$2"; }
+focus() { timeout 10 xdotool windowfocus --sync "$1" || fail "window $1 did not take the focus"; }
+type_into() { focus "$1"; xdotool type --delay 5 -- "$2"; }
+key_in() { focus "$1"; xdotool key "$2"; }
 
 step "independent TDS server"
 "$tds_server" --rows demo --login operador --password segredo >"$work/server.out" 2>"$work/server.err" &

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
 
 #ifndef _WIN32
@@ -175,16 +176,73 @@ TEST_F(FileOperations, DecryptFileRefusesFilesShorterThanTwoBlocks)
     EXPECT_EQ(fixed.EncryptString("", {}, true), "6945C8C5BB8D0AD1460C66EA9A3B71E7");
 }
 
-TEST_F(FileOperations, OutFileThatIsAFolderIsAFailedWrite)
+// Lengths on both sides of the pieces the file operations stream through: every byte, every
+// Progress event and its order as EncryptByte and DecryptByte give them on the whole array.
+TEST_F(FileOperations, StreamedFilesMatchTheByteOperationsAcrossPieces)
 {
-    WriteFile(dir / "in", plain);
-    fs::create_directory(dir / "out");
-    WriteFile(dir / "out" / "inside", oldContent);
-    const FileOperationResult result = EncryptFileWithReason(gost, dir / "in", dir / "out", false, "k");
-    EXPECT_EQ(result.failure, Failure::WriteFailed);
-    EXPECT_TRUE(result.systemError);
-    EXPECT_EQ(ReadFile(dir / "out" / "inside"), oldContent);
-    EXPECT_EQ(Listing(), (std::set<std::string>{"in", "out"}));
+    const std::size_t piece = kFileBufferSize;
+    const std::size_t lengths[] = {piece - 13, piece - 12, piece - 11, piece - 4, piece, piece + 1,
+                                   2 * piece - 12, 2 * piece + 5};
+    for (const std::size_t n : lengths) {
+        SCOPED_TRACE(n);
+        ByteVector input(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            input[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+        }
+        WriteFile(dir / "in", input);
+
+        clsCrypGost fromFile(FixedWords(0x12345678, 0x7ABCDEF0));
+        ProgressLog fileEvents(fromFile);
+        ASSERT_TRUE(fromFile.EncryptFile(dir / "in", dir / "out", true, "chave"));
+        clsCrypGost inMemory(FixedWords(0x12345678, 0x7ABCDEF0));
+        ProgressLog memoryEvents(inMemory);
+        ByteVector expected = input;
+        inMemory.EncryptByte(expected, "chave");
+        EXPECT_TRUE(ReadFile(dir / "out") == expected);
+        EXPECT_EQ(fileEvents.events, memoryEvents.events);
+
+        fileEvents.events.clear();
+        memoryEvents.events.clear();
+        ASSERT_TRUE(fromFile.DecryptFile(dir / "out", dir / "back", true));
+        inMemory.DecryptByte(expected);
+        EXPECT_TRUE(ReadFile(dir / "back") == input);
+        EXPECT_EQ(fileEvents.events, memoryEvents.events);
+    }
+    EXPECT_EQ(Listing(), (std::set<std::string>{"in", "out", "back"}));
+}
+
+// The length comes from the opened file; one that grows or shrinks while it is read (here from
+// a Progress handler, between two pieces) is a read failure, and OutFile stays as it was.
+TEST_F(FileOperations, InFileThatChangesLengthWhileReadIsAReadFailure)
+{
+    const ByteVector big(3 * kFileBufferSize, 0x61);
+    for (const bool grow : {true, false}) {
+        for (const bool decrypt : {false, true}) {
+            SCOPED_TRACE(std::string(grow ? "grows" : "shrinks") + (decrypt ? ", decrypt" : ", encrypt"));
+            WriteFile(dir / "in", decrypt ? Encrypted(big, "k") : big);
+            WriteFile(dir / "out", oldContent);
+            bool changed = false;
+            gost.Progress = [&](std::int32_t& percent) {
+                if (percent >= 10 && !changed) {
+                    changed = true;
+                    if (grow) {
+                        std::ofstream(dir / "in", std::ios::binary | std::ios::app) << "more";
+                    } else {
+                        fs::resize_file(dir / "in", 2 * kFileBufferSize);
+                    }
+                }
+            };
+            const FileOperationResult result = decrypt
+                ? DecryptFileWithReason(gost, dir / "in", dir / "out", true, "k")
+                : EncryptFileWithReason(gost, dir / "in", dir / "out", true, "k");
+            gost.Progress = nullptr;
+            EXPECT_TRUE(changed);
+            EXPECT_EQ(result.failure, Failure::ReadFailed);
+            EXPECT_EQ(result.systemError, std::make_error_code(std::errc::io_error));
+            EXPECT_EQ(ReadFile(dir / "out"), oldContent);
+            EXPECT_EQ(Listing(), (std::set<std::string>{"in", "out"}));
+        }
+    }
 }
 
 TEST_F(FileOperations, OutFileInAMissingFolderIsAFailedWrite)

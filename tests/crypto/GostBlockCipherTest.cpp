@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <numeric>
 #include <random>
 
@@ -93,18 +94,40 @@ std::uint32_t StepByStepRound(std::uint32_t x, std::uint32_t k)
     return r0 | (r1 << 8) | (r2 << 16) | (r3 << 24);
 }
 
+// Sums where the split of a negative sum is not its raw bytes plus one per upper byte (low byte
+// zero, so the division carries), where an upper byte plus one wraps from 0xFF to 0, and the
+// sign boundary itself.
+const std::uint32_t kSplitEdgeSums[] = {
+    0x00000000, 0x00000001, 0x000000FF, 0x00000100, 0x0000FFFF, 0x00010000, 0x00FFFF00, 0x7FFFFF00,
+    0x7FFFFFFF, 0x80000000, 0x80000001, 0x800000FF, 0x80000100, 0x8000FF00, 0x8000FF01, 0x80010000,
+    0x80FF0000, 0x80FF0001, 0x80FFFF00, 0x80FFFF01, 0x80FFFFFF, 0x81000000, 0xFE000000, 0xFEFFFF01,
+    0xFF000000, 0xFF000001, 0xFF00FF00, 0xFF00FF01, 0xFFFF0000, 0xFFFF0001, 0xFFFFFF00, 0xFFFFFF01,
+    0xFFFFFFFE, 0xFFFFFFFF,
+};
+
 TEST(GostRoundFunction, AgreesWithTheStepByStepForm)
 {
     std::mt19937 words(20240611);
-    std::vector<std::uint32_t> sums = {0, 1, 0xFF, 0x100, 0xFFFF, 0x10000, 0x7FFFFFFF, 0x80000000,
-                                       0x80000001, 0x800000FF, 0x80000100, 0x80FFFFFF, 0xFF000000,
-                                       0xFFFFFF00, 0xFFFFFFFF};
+    std::vector<std::uint32_t> sums(std::begin(kSplitEdgeSums), std::end(kSplitEdgeSums));
     for (int i = 0; i < 200000; ++i) {
         sums.push_back(words());
     }
-    for (const std::uint32_t x : sums) {
+    for (int i = 0; i < 20000; ++i) {
+        // Negative with a zero low byte; and negative with upper bytes 0xFF that wrap.
+        sums.push_back((words() | 0x80000000u) & 0xFFFFFF00u);
+        std::uint32_t wraps = words() | 0x80000001u;
+        for (const std::uint32_t byte : {0x0000FF00u, 0x00FF0000u, 0xFF000000u}) {
+            if (words() % 2 == 0) {
+                wraps |= byte;
+            }
+        }
+        sums.push_back(wraps);
+    }
+    for (const std::uint32_t sum : sums) {
+        // The subkey varies; only the sum decides the result.
         const std::uint32_t k = words();
-        ASSERT_EQ(GostBlockCipher::RoundFunction(x, k), StepByStepRound(x, k)) << std::hex << x << " " << k;
+        ASSERT_EQ(GostBlockCipher::RoundFunction(sum - k, k), StepByStepRound(sum - k, k))
+            << std::hex << "sum 0x" << sum << " k 0x" << k;
     }
 }
 

@@ -1,5 +1,6 @@
 #include "ConnectionString.h"
 #include "OdbcError.h"
+#include "ServerNotation.h"
 
 #include "QtPrinting.h"
 
@@ -39,7 +40,22 @@ INSTANTIATE_TEST_SUITE_P(Cases, FreeTdsServerTest,
                                            ServerCase{u"db1,1433", u"SERVER={db1};PORT=1433;"},
                                            ServerCase{u"10.0.0.7,65535", u"SERVER={10.0.0.7};PORT=65535;"},
                                            ServerCase{u"db1\\NAC", u"SERVER={db1\\NAC};"},
-                                           ServerCase{u"db1\\NAC,1500", u"SERVER={db1\\NAC,1500};"},
+                                           // the port decides, as with SQL Server's own clients
+                                           ServerCase{u"db1\\NAC,1500", u"SERVER={db1};PORT=1500;"},
+                                           ServerCase{u"tcp:db1", u"SERVER={db1};"},
+                                           ServerCase{u"TCP:db1,1433", u"SERVER={db1};PORT=1433;"},
+                                           ServerCase{u"tcp:db1\\NAC", u"SERVER={db1\\NAC};"},
+                                           ServerCase{u"tcp:127.0.0.1,1433", u"SERVER={127.0.0.1};PORT=1433;"},
+                                           ServerCase{u"(local)", u"SERVER={localhost};"},
+                                           ServerCase{u"(LOCAL),1433", u"SERVER={localhost};PORT=1433;"},
+                                           ServerCase{u".\\SQLEXPRESS", u"SERVER={localhost\\SQLEXPRESS};"},
+                                           ServerCase{u"tcp:.,1433", u"SERVER={localhost};PORT=1433;"},
+                                           ServerCase{u"localhost", u"SERVER={localhost};"},
+                                           ServerCase{u"::1", u"SERVER={::1};"},
+                                           ServerCase{u"::1,1433", u"SERVER={::1};PORT=1433;"},
+                                           ServerCase{u"[::1],1433", u"SERVER={::1};PORT=1433;"},
+                                           ServerCase{u"tcp:[fe80::1%eth0]", u"SERVER={fe80::1%eth0};"},
+                                           ServerCase{u"[2001:db8::7]\\NAC", u"SERVER={2001:db8::7\\NAC};"},
                                            // not a port: the driver gets the text as typed
                                            ServerCase{u"db1,", u"SERVER={db1,};"},
                                            ServerCase{u"db1,0", u"SERVER={db1,0};"},
@@ -100,6 +116,114 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{OdbcDialect::FreeTds, "h};x", "op", "p", u"O servidor"},
                       RefusedCase{OdbcDialect::FreeTds, "h", "op", "segredo" + kNul, u"A palavra-passe"},
                       RefusedCase{OdbcDialect::Standard, "h", "o" + kNul + "p", "p", u"O utilizador"}));
+
+struct ColonCase {
+    const char16_t* typed;
+    const char16_t* suggestion;
+};
+
+class HostColonPortTest : public ::testing::TestWithParam<ColonCase> {};
+
+// "host:port" is no SQL Server notation: refused before anything is sent, showing the form that is.
+TEST_P(HostColonPortTest, RefusedShowingTheCommaForm)
+{
+    const QString typed = QString::fromUtf16(GetParam().typed);
+    for (const OdbcDialect dialect : {OdbcDialect::FreeTds, OdbcDialect::Standard}) {
+        try {
+            Build(dialect, typed, QStringLiteral("op"), QStringLiteral("segredo"));
+            ADD_FAILURE() << "accepted: " << typed.toStdString();
+        } catch (const OdbcError& error) {
+            EXPECT_EQ(error.number(), kBadConnectionValue);
+            const QString text = error.description();
+            EXPECT_TRUE(text.contains(QStringLiteral("escreva ") + QString::fromUtf16(GetParam().suggestion) + u'.'))
+                << text.toStdString();
+            EXPECT_TRUE(text.contains(QStringLiteral("dois pontos")));
+            EXPECT_TRUE(text.contains(QStringLiteral("não foi tentada")));
+            EXPECT_FALSE(text.contains(QStringLiteral("segredo")));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HostColonPortTest,
+                         ::testing::Values(ColonCase{u"127.0.0.1:1433", u"127.0.0.1,1433"},
+                                           ColonCase{u"tcp:db1:1433", u"db1,1433"},
+                                           ColonCase{u"localhost:40123", u"localhost,40123"},
+                                           ColonCase{u"db1\\NAC:1500", u"db1\\NAC,1500"},
+                                           ColonCase{u"[::1]:1433", u"::1,1433"}));
+
+TEST(ServerNotationTest, NamedPipesAndSharedMemoryAreRefusedForTcp)
+{
+    for (const QString& typed : {QStringLiteral("np:\\\\db1\\pipe\\sql\\query"), QStringLiteral("lpc:db1")}) {
+        try {
+            ParseServerNotation(typed);
+            ADD_FAILURE() << "accepted: " << typed.toStdString();
+        } catch (const OdbcError& error) {
+            EXPECT_EQ(error.number(), kBadConnectionValue);
+            EXPECT_TRUE(error.description().contains(QStringLiteral("TCP"))) << error.description().toStdString();
+        }
+    }
+}
+
+TEST(ConnectionStringTest, RequiredEncryptionIsNamedToEachDriver)
+{
+    EXPECT_EQ(Text(BuildConnectionString(OdbcDialect::FreeTds, QStringLiteral("FreeTDS"), QStringLiteral("db1,1433"),
+                                         QStringLiteral("c"), QStringLiteral("l"), QStringLiteral("p"),
+                                         Encryption::Require)),
+              QStringLiteral("DRIVER={FreeTDS};SERVER={db1};PORT=1433;DATABASE={c};UID={l};PWD={p};TDS_Version=7.4;"
+                             "Encryption={require};"));
+    EXPECT_EQ(Text(BuildConnectionString(OdbcDialect::Standard, QStringLiteral("ODBC Driver 18 for SQL Server"),
+                                         QStringLiteral("db1,1433"), QStringLiteral("c"), QStringLiteral("l"),
+                                         QStringLiteral("p"), Encryption::Require)),
+              QStringLiteral("DRIVER={ODBC Driver 18 for SQL Server};SERVER={db1,1433};DATABASE={c};UID={l};PWD={p};"
+                             "Encrypt={yes};"));
+    // With a freetds.conf section of its own, the section stands for the server.
+    EXPECT_EQ(Text(BuildConnectionString(OdbcDialect::FreeTds, QStringLiteral("FreeTDS"), QStringLiteral("db1,1433"),
+                                         QStringLiteral("c"), QStringLiteral("l"), QStringLiteral("p"),
+                                         Encryption::Require, QStringLiteral("korvane"))),
+              QStringLiteral("DRIVER={FreeTDS};SERVERNAME={korvane};DATABASE={c};UID={l};PWD={p};TDS_Version=7.4;"
+                             "Encryption={require};"));
+}
+
+TEST(ConnectionSecurityTest, ReadFromTheEnvironment)
+{
+    struct Case {
+        const char* encrypt;   // nullptr: unset
+        const char* caFile;
+        Encryption encryption;
+        bool required;
+        bool invalid;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, Encryption::Request, false, false},
+        {"", "", Encryption::Request, false, false},
+        {"request", nullptr, Encryption::Request, false, false},
+        {"require", nullptr, Encryption::Require, true, false},
+        {"REQUIRE", nullptr, Encryption::Require, true, false},
+        {nullptr, "/etc/ssl/ca.pem", Encryption::Request, true, false},   // a CA file implies require
+        {"yes", nullptr, Encryption::Request, false, true},
+    };
+    for (const Case& c : cases) {
+        const auto set = [](const char* name, const char* value) {
+            if (value)
+                qputenv(name, value);
+            else
+                qunsetenv(name);
+        };
+        set(kEncryptVariable, c.encrypt);
+        set(kCaFileVariable, c.caFile);
+        const ConnectionSecurity security = ConnectionSecurityFromEnvironment();
+        EXPECT_EQ(security.encryption, c.encryption) << (c.encrypt ? c.encrypt : "unset");
+        EXPECT_EQ(security.encryptionRequired(), c.required) << (c.encrypt ? c.encrypt : "unset");
+        EXPECT_EQ(security.caFile, QString::fromUtf8(c.caFile ? c.caFile : ""));
+        EXPECT_EQ(!security.invalidSetting.isEmpty(), c.invalid);
+        if (c.invalid) {
+            EXPECT_TRUE(security.invalidSetting.contains(QStringLiteral("KORVANE_ENCRYPT")));
+            EXPECT_TRUE(security.invalidSetting.contains(QStringLiteral("request ou require")));
+        }
+    }
+    qunsetenv(kEncryptVariable);
+    qunsetenv(kCaFileVariable);
+}
 
 TEST(ConnectionStringTest, DialectFollowsDriverName)
 {

@@ -201,6 +201,22 @@ std::vector<Message> MessagesFromText(const std::string& text)
     }
     return messages;
 }
+
+// The run in a process of its own, for the cases that run without root's privileges; the server
+// stays in the test's process. Arguments: server, login, password, path, time-out, locale.
+const std::string kExportTask = RegisterChildTask("export-run", [](const ChildArgs& args) {
+    ScriptedOperator op;
+    op.server = QString::fromStdString(args.at(0));
+    op.login = QString::fromStdString(args.at(1));
+    op.password = QString::fromStdString(args.at(2));
+    op.filePath = QString::fromStdString(args.at(3));
+    op.answers = {Answer::Ok};
+    ExportOptions options;
+    options.timeoutSeconds = std::stoi(args.at(4));
+    options.locale = QLocale(QString::fromStdString(args.at(5)));
+    ExportTerminals(op, options);
+    return MessagesAsText(op.messages);
+});
 #endif
 
 class SaveFaultTest : public ExportFaultTest, public ::testing::WithParamInterface<SaveFaultCase> {
@@ -227,13 +243,14 @@ TEST_P(SaveFaultTest, OneBoxWithTheReasonConnectionClosedOldFileKept)
 
 #ifdef Q_OS_UNIX
     if (c.condition == SaveFaultCase::Condition::WithoutRoot) {
-        // The run happens in a child without root's privileges; the server stays in this process.
-        const std::optional<std::string> boxes = RunUnprivileged([this] {
-            ExportTerminals(op, options);
-            return MessagesAsText(op.messages);
-        });
-        ASSERT_TRUE(boxes.has_value()) << "the unprivileged run did not report";
-        op.messages = MessagesFromText(*boxes);
+        const ChildOutcome boxes = RunChildTask(kExportTask,
+                                                {op.server.toStdString(), op.login.toStdString(),
+                                                 op.password.toStdString(), op.filePath.toStdString(),
+                                                 std::to_string(options.timeoutSeconds),
+                                                 options.locale.name().toStdString()},
+                                                {.withoutRoot = true});
+        ASSERT_TRUE(boxes.answer.has_value()) << boxes.failure;
+        op.messages = MessagesFromText(*boxes.answer);
     } else {
         std::optional<FileSizeLimit> limit;
         if (c.condition == SaveFaultCase::Condition::FullDisk) {

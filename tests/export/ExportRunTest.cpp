@@ -13,6 +13,12 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <functional>
+#include <new>
+#include <stdexcept>
+
+#include <sys/stat.h>
+
 using namespace korvane;
 using namespace korvane::test;
 using namespace std::chrono_literals;
@@ -178,26 +184,57 @@ TEST_F(ExportRunTest, OkReplacesTheOldFileOnlyAtTheSave)
     EXPECT_EQ(ReadFile(path()), kSampleXml);
 }
 
-// Folders and dot-files are not "an ordinary file": no question; a dot-file is then replaced,
-// a folder makes the save fail.
-TEST_F(ExportRunTest, FolderOrHiddenFileAtThePathAsksNothing)
+// Anything at the path that the save would replace is asked about first: a dot-file, a special
+// file, a symbolic link, even one that leads nowhere. Cancel leaves it exactly as it was.
+TEST_F(ExportRunTest, EveryEntryButAFolderAsksBeforeItIsReplaced)
+{
+    serve({});
+    const QString hidden = path(QStringLiteral(".terminais.xml"));
+    ASSERT_TRUE(WriteFile(hidden, kOldFile));
+    const QString dangling = path(QStringLiteral("ligacao.xml"));
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("nao-existe.xml")), dangling));
+    const QString fifo = path(QStringLiteral("fila.xml"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+
+    for (const QString& entry : {hidden, dangling, fifo}) {
+        SCOPED_TRACE(entry.toStdString());
+        op.filePath = entry;
+        op.questions.clear();
+        op.answers = {Answer::Cancel};
+        run();
+        EXPECT_EQ(op.questions, std::vector<Question>{kOverwrite});
+        EXPECT_TRUE(op.messages.empty());
+    }
+    EXPECT_EQ(ReadFile(hidden), kOldFile);
+    EXPECT_EQ(QFileInfo(dangling).symLinkTarget(), path(QStringLiteral("nao-existe.xml")));
+    EXPECT_EQ(QFileInfo(fifo).isFile() || QFileInfo(fifo).isDir(), false);
+    EXPECT_EQ(server->connectionsAccepted(), 0);
+}
+
+TEST_F(ExportRunTest, HiddenFileIsReplacedAfterOk)
 {
     ServerConfig config;
     config.rows = SampleRows();
     serve(config);
-
     const QString hidden = path(QStringLiteral(".terminais.xml"));
     ASSERT_TRUE(WriteFile(hidden, kOldFile));
     op.filePath = hidden;
+    op.answers = {Answer::Ok};
     run();
-    EXPECT_TRUE(op.questions.empty());
+    EXPECT_EQ(op.questions, std::vector<Question>{kOverwrite});
     EXPECT_EQ(op.messages, std::vector<Message>{kFinished});
     EXPECT_EQ(ReadFile(hidden), kSampleXml);
+}
 
+// A folder is never replaced: no question, and the save fails on it.
+TEST_F(ExportRunTest, FolderAtThePathAsksNothingAndIsKept)
+{
+    ServerConfig config;
+    config.rows = SampleRows();
+    serve(config);
     const QString subfolder = path(QStringLiteral("pasta"));
     ASSERT_TRUE(QDir().mkdir(subfolder));
     op.filePath = subfolder;
-    op.messages.clear();
     run();
     EXPECT_TRUE(op.questions.empty());
     ASSERT_EQ(op.messages.size(), 1u);
@@ -205,6 +242,67 @@ TEST_F(ExportRunTest, FolderOrHiddenFileAtThePathAsksNothing)
     EXPECT_TRUE(op.messages[0].text.startsWith(QStringLiteral("Não foi possível gravar o ficheiro!\n")));
     EXPECT_TRUE(QFileInfo(subfolder).isDir());
 }
+
+// A failure that is not the database's, wherever it strikes, ends the run with one box that
+// gives its reason; the connection is closed and the old file kept. The operator throws it when
+// the path is read for the given time (1: the blank test, 2: the existence test, 3: the save).
+struct OtherFailure {
+    const char* name;
+    int atPathRead;
+    std::function<void()> raise;
+    QString reason;
+};
+
+class ThrowingOperator : public ScriptedOperator {
+public:
+    int throwAt = 0;
+    std::function<void()> raise;
+    mutable int pathReads = 0;
+
+    QString filePathText() const override
+    {
+        if (++pathReads == throwAt)
+            raise();
+        return ScriptedOperator::filePathText();
+    }
+};
+
+class OtherFailureTest : public ExportRunTest, public ::testing::WithParamInterface<OtherFailure> {};
+
+TEST_P(OtherFailureTest, OneBoxWithTheReasonOldFileKept)
+{
+    const OtherFailure& c = GetParam();
+    ServerConfig config;
+    config.rows = SampleRows();
+    serve(config);
+    ASSERT_TRUE(WriteFile(path(), kOldFile));
+    ThrowingOperator thrower;
+    thrower.filePath = op.filePath;
+    thrower.server = op.server;
+    thrower.login = op.login;
+    thrower.password = op.password;
+    thrower.answers = {Answer::Ok};
+    thrower.throwAt = c.atPathRead;
+    thrower.raise = c.raise;
+
+    ExportTerminals(thrower, options);
+
+    EXPECT_EQ(thrower.messages,
+              (std::vector<Message>{{QStringLiteral("Não foi possível concluir a exportação!\n") + c.reason,
+                                     QStringLiteral("Korvane"), MessageIcon::Critical}}));
+    EXPECT_EQ(thrower.pathReads, c.atPathRead);
+    expectClosedAndOldFileKept();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OtherFailureTest,
+    ::testing::Values(
+        OtherFailure{"OutOfMemoryBeforeTheSave", 3, [] { throw std::bad_alloc(); }, QStringLiteral("Memória insuficiente.")},
+        OtherFailure{"LibraryFailureBeforeTheSave", 3, [] { throw std::runtime_error("falha na biblioteca"); },
+                     QStringLiteral("falha na biblioteca")},
+        OtherFailure{"OutOfMemoryBeforeTheQuestion", 2, [] { throw std::bad_alloc(); },
+                     QStringLiteral("Memória insuficiente.")}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct EarlyEnd {
     const char* name;

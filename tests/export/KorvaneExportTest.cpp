@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
@@ -36,6 +37,8 @@ QProcessEnvironment Environment(const std::optional<QString>& password)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("KORVANE_PASSWORD"));
+    env.remove(QStringLiteral("KORVANE_ENCRYPT"));
+    env.remove(QStringLiteral("KORVANE_CA_FILE"));
     if (password)
         env.insert(QStringLiteral("KORVANE_PASSWORD"), *password);
     // The C locale is always there; its short date is "d MMM yyyy".
@@ -46,10 +49,13 @@ QProcessEnvironment Environment(const std::optional<QString>& password)
 }
 
 Outcome RunExport(const QStringList& arguments, const std::optional<QString>& password,
-                  std::chrono::milliseconds limit = 20s)
+                  std::chrono::milliseconds limit = 20s, const QStringList& variables = {})
 {
     QProcess process;
-    process.setProcessEnvironment(Environment(password));
+    QProcessEnvironment environment = Environment(password);
+    for (const QString& variable : variables)
+        environment.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
+    process.setProcessEnvironment(environment);
     QElapsedTimer clock;
     clock.start();
     process.start(kExport, arguments);
@@ -78,7 +84,8 @@ public:
                                              QStringLiteral("--password"), QStringLiteral("segredo")}
                                      + arguments);
         QString line;
-        while (m_process.waitForReadyRead(10'000)) {
+        const QDeadlineTimer deadline(10'000);
+        while (!deadline.hasExpired() && m_process.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
             line += QString::fromUtf8(m_process.readAllStandardOutput());
             const QRegularExpressionMatch match =
                 QRegularExpression(QStringLiteral("listening (\\S+)\\n")).match(line);
@@ -176,6 +183,70 @@ TEST_F(KorvaneExportTest, IndependentServerGivesTheExpectedFile)
     EXPECT_EQ(ReadFile(op.filePath), xml);
 }
 
+// --encrypt and --ca-file, and the same from the environment, against korvane-tds-server with and
+// without TLS.
+TEST_F(KorvaneExportTest, EncryptionFromOptionsAndEnvironment)
+{
+    const QString caFile = path(QStringLiteral("ca.pem"));
+    const ServerProcess tls({QStringLiteral("--encrypt"), QStringLiteral("offered"), QStringLiteral("--ca-out"), caFile});
+    const ServerProcess plain({});
+    ASSERT_FALSE(tls.serverText().isEmpty());
+    ASSERT_FALSE(plain.serverText().isEmpty());
+    const QString tlsServer = QStringLiteral("tcp:localhost,") + tls.serverText().section(u',', 1);
+    const QByteArray oldFile("o ficheiro anterior\n");
+    const auto yes = [](QStringList list) { return list << QStringLiteral("--yes"); };
+
+    struct Case {
+        const char* what;
+        QStringList arguments;
+        QStringList variables;
+        bool exported;
+    };
+    const Case cases[] = {
+        {"--ca-file", yes(arguments(tlsServer, path()) << QStringLiteral("--ca-file") << caFile), {}, true},
+        {"KORVANE_CA_FILE", yes(arguments(tlsServer, path())), {QStringLiteral("KORVANE_CA_FILE=") + caFile}, true},
+        {"--encrypt require", yes(arguments(tlsServer, path()) << QStringLiteral("--encrypt") << QStringLiteral("require")),
+         {}, true},
+        {"--encrypt require, no TLS",
+         yes(arguments(plain.serverText(), path()) << QStringLiteral("--encrypt") << QStringLiteral("require")), {},
+         false},
+        {"KORVANE_ENCRYPT=require, no TLS", yes(arguments(plain.serverText(), path())),
+         {QStringLiteral("KORVANE_ENCRYPT=require")}, false},
+        {"--encrypt request over KORVANE_ENCRYPT=require",
+         yes(arguments(plain.serverText(), path()) << QStringLiteral("--encrypt") << QStringLiteral("request")),
+         {QStringLiteral("KORVANE_ENCRYPT=require")}, true},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(WriteFile(path(), oldFile));
+        const Outcome outcome = RunExport(c.arguments, QStringLiteral("segredo"), 20s, c.variables);
+        if (c.exported) {
+            EXPECT_EQ(outcome.exitCode, 0) << c.what << ": " << outcome.err.toStdString();
+            EXPECT_EQ(outcome.out, QStringLiteral("Terminado!\n")) << c.what;
+            EXPECT_EQ(ReadTerminals(ReadFile(path())), ExpectedDemoTerminals()) << c.what;
+        } else {
+            EXPECT_EQ(outcome.exitCode, 1) << c.what;
+            EXPECT_TRUE(outcome.err.startsWith(QStringLiteral("20002 - O servidor não oferece encriptação")))
+                << c.what << ": " << outcome.err.toStdString();
+            EXPECT_EQ(ReadFile(path()), oldFile) << c.what;
+        }
+    }
+}
+
+TEST_F(KorvaneExportTest, HostColonPortIsRefusedShowingTheCommaForm)
+{
+    const Outcome outcome = RunExport(arguments(QStringLiteral("127.0.0.1:1433"), path()), QStringLiteral("x"));
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_TRUE(outcome.err.contains(QStringLiteral("escreva 127.0.0.1,1433."))) << outcome.err.toStdString();
+}
+
+TEST_F(KorvaneExportTest, HelpNamesTheEncryptionVariables)
+{
+    const Outcome outcome = RunExport({QStringLiteral("--help")}, std::nullopt);
+    EXPECT_EQ(outcome.exitCode, 0);
+    for (const char* word : {"--encrypt", "--ca-file", "KORVANE_ENCRYPT", "KORVANE_CA_FILE", "tcp:", "(local)"})
+        EXPECT_TRUE(outcome.out.contains(QLatin1StringView(word))) << word;
+}
+
 TEST_F(KorvaneExportTest, WrongPasswordExitsOneWithNumberAndDriverText)
 {
     const ServerProcess server({});
@@ -252,6 +323,8 @@ INSTANTIATE_TEST_SUITE_P(
                       QStringList{"--server", "s", "--out", "o"},
                       QStringList{"--server", "s", "--login", "l", "--out", "o", "--password", "p"},
                       QStringList{"--server", "s", "--login", "l", "--out", "o", "extra"},
+                      QStringList{"--server", "s", "--login", "l", "--out", "o", "--encrypt", "sim"},
+                      QStringList{"--server", "s", "--login", "l", "--out", "o", "--ca-file", ""},
                       QStringList{"--server"}));
 
 // Under a pseudo-terminal: the question is asked, the password is asked for without echo, and

@@ -1,7 +1,8 @@
 // BuildConnectionString on arbitrary server, login and password, for both driver dialects: the
 // string it builds, read the way that dialect's driver reads it, gives back exactly the keys and
-// values that went in; or the call refuses with kBadConnectionValue, and only a value that the
-// driver could not read back unchanged is refused.
+// values that went in (FreeTDS: the server as ParseServerNotation takes it apart); or the call
+// refuses with kBadConnectionValue, and only a value that the driver could not read back
+// unchanged, or a server notation that ParseServerNotation refuses, is refused.
 //
 // Input: a flag byte (bit 0: the ODBC rule instead of FreeTDS's; bit 1: the values are UTF-16
 // units, two bytes each, least significant first, instead of one Latin-1 character per byte),
@@ -12,6 +13,7 @@
 
 #include "ConnectionString.h"
 #include "OdbcError.h"
+#include "ServerNotation.h"
 
 #include <QString>
 #include <QStringView>
@@ -150,18 +152,26 @@ void CheckBuilt(const Input& input, QStringView built)
     const std::optional<Pairs> parsed = Parse(built, input.dialect);
     FUZZ_CHECK(parsed.has_value());
     Pairs expected = {{QStringLiteral("DRIVER"), DriverOf(input.dialect)}};
-    // FreeTDS is given "host,port" as a host and a port of its own; put together they must be
-    // the server as typed.
+    // FreeTDS is given the server taken apart: a port of its own, when the text ends in one, and
+    // the host, with the instance when no port decides.
     const bool hasPort = parsed->size() > 2 && (*parsed)[2].first == u"PORT";
-    if (hasPort) {
-        FUZZ_CHECK(input.dialect == OdbcDialect::FreeTds);
-        const QString& host = (*parsed)[1].second;
-        const QString& port = (*parsed)[2].second;
-        FUZZ_CHECK(AllDigits(port) && port.size() <= 5 && port.toInt() >= 1 && port.toInt() <= 65535);
-        FUZZ_CHECK(host + u',' + port == input.server);
-        expected.emplace_back(QStringLiteral("SERVER"), host);
-        expected.emplace_back(QStringLiteral("PORT"), port);
+    if (input.dialect == OdbcDialect::FreeTds) {
+        const ServerAddress address = ParseServerNotation(input.server);
+        FUZZ_CHECK(hasPort == !address.port.isEmpty());
+        if (hasPort) {
+            const QString& port = (*parsed)[2].second;
+            FUZZ_CHECK(AllDigits(port) && port.size() <= 5 && port.toInt() >= 1 && port.toInt() <= 65535);
+            FUZZ_CHECK(input.server.endsWith(u',' + port));
+            expected.emplace_back(QStringLiteral("SERVER"), address.host);
+            expected.emplace_back(QStringLiteral("PORT"), port);
+        } else {
+            expected.emplace_back(QStringLiteral("SERVER"), address.instance.isEmpty()
+                                                                 ? address.host
+                                                                 : address.host + u'\\' + address.instance);
+        }
+        FUZZ_CHECK(address.host == u"localhost" || input.server.contains(address.host));
     } else {
+        FUZZ_CHECK(!hasPort);
         expected.emplace_back(QStringLiteral("SERVER"), input.server);
     }
     expected.emplace_back(QStringLiteral("DATABASE"), kCatalog);
@@ -172,12 +182,32 @@ void CheckBuilt(const Input& input, QStringView built)
     FUZZ_CHECK(*parsed == expected);
 }
 
+bool NotationRefused(const QString& server)
+{
+    try {
+        (void)ParseServerNotation(server);
+        return false;
+    } catch (const OdbcError&) {
+        return true;
+    }
+}
+
 void CheckRefused(const Input& input, const OdbcError& error)
 {
     FUZZ_CHECK(error.number() == kBadConnectionValue);
     FUZZ_CHECK(error.diagnostics().size() == 1 && error.diagnostics().front().sqlState == u"01S00");
-    FUZZ_CHECK(Uncarried(input.server, input.dialect) || Uncarried(input.login, input.dialect)
-               || Uncarried(input.password, input.dialect));
+    const bool valueUncarried = Uncarried(input.server, input.dialect) || Uncarried(input.login, input.dialect)
+        || Uncarried(input.password, input.dialect);
+    FUZZ_CHECK(valueUncarried || NotationRefused(input.server));
+    if (!valueUncarried) {
+        // Refused for the notation alone: the text is the notation's, which never sees the password.
+        try {
+            (void)ParseServerNotation(input.server);
+        } catch (const OdbcError& notation) {
+            FUZZ_CHECK(notation.description() == error.description());
+        }
+        return;
+    }
 
     // The refusal must not carry the password: a password refused for the same reason, whatever
     // else it holds, gives the same text.

@@ -112,8 +112,9 @@ bool InboundStream::takeAttention()
 
 // ---- MessageWriter ----
 
-MessageWriter::MessageWriter(Sink sink, std::size_t packetSize, std::uint16_t spid)
-    : sink_(std::move(sink)), packetSize_(std::clamp(packetSize, kMinPacketSize, kMaxPacketSize)), spid_(spid)
+MessageWriter::MessageWriter(Sink sink, std::size_t packetSize, std::uint16_t spid, PacketType type)
+    : sink_(std::move(sink)), packetSize_(std::clamp(packetSize, kMinPacketSize, kMaxPacketSize)), spid_(spid),
+      type_(type)
 {
     packet_.reserve(packetSize_);
     packet_.resize(kHeaderSize);
@@ -199,7 +200,7 @@ void MessageWriter::flushPartial()
 
 void MessageWriter::sendPacket(bool endOfMessage)
 {
-    packet_[0] = static_cast<std::uint8_t>(PacketType::TabularResult);
+    packet_[0] = static_cast<std::uint8_t>(type_);
     packet_[1] = endOfMessage ? kStatusEndOfMessage : 0;
     store_be16(&packet_[2], static_cast<std::uint16_t>(packet_.size()));
     store_be16(&packet_[4], spid_);
@@ -252,7 +253,23 @@ QString decodeSqlBatch(std::span<const std::uint8_t> payload)
 
 // ---- server messages ----
 
-Bytes preLoginResponse()
+Encryption decodePreLoginEncryption(std::span<const std::uint8_t> payload)
+{
+    // Option headers (token, offset, length; 5 bytes each) up to the terminator 0xFF.
+    for (std::size_t at = 0; at < payload.size() && payload[at] != 0xFF; at += 5) {
+        if (at + 5 > payload.size())
+            throw ProtocolError{"PRELOGIN option header cut short"};
+        const std::size_t offset = load_be16(payload, at + 1);
+        const std::size_t length = load_be16(payload, at + 3);
+        if (offset + length > payload.size())
+            throw ProtocolError{"PRELOGIN option outside the message"};
+        if (payload[at] == 0x01 && length >= 1)
+            return static_cast<Encryption>(payload[offset]);
+    }
+    return Encryption::NotSupported;
+}
+
+Bytes preLoginResponse(Encryption encryption)
 {
     struct Option {
         std::uint8_t token;
@@ -260,7 +277,7 @@ Bytes preLoginResponse()
     };
     const Option options[] = {
         {0x00, {16, 0, 0x03, 0xE8, 0, 0}},   // VERSION 16.0.1000, sub-build 0
-        {0x01, {0x02}},                      // ENCRYPTION: ENCRYPT_NOT_SUP
+        {0x01, {static_cast<std::uint8_t>(encryption)}},
         {0x02, {0x00}},                      // INSTOPT: the default instance
         {0x03, {}},                          // THREADID: the server sends none
         {0x04, {0x00}},                      // MARS off

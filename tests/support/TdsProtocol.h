@@ -69,7 +69,8 @@ class MessageWriter {
 public:
     using Sink = std::function<void(std::span<const std::uint8_t>)>;
 
-    MessageWriter(Sink sink, std::size_t packetSize, std::uint16_t spid);
+    MessageWriter(Sink sink, std::size_t packetSize, std::uint16_t spid,
+                  PacketType type = PacketType::TabularResult);
 
     void u8(std::uint8_t value) { bytes(&value, 1); }
     void u16(std::uint16_t value);
@@ -94,6 +95,7 @@ private:
     Bytes packet_;
     std::size_t packetSize_;
     std::uint16_t spid_;
+    PacketType type_;
     std::uint8_t packetId_ = 1;
     std::uint64_t packetsSent_ = 0;
 };
@@ -120,8 +122,20 @@ QString decodeSqlBatch(std::span<const std::uint8_t> payload);
 
 // ---- server messages ----
 
-// The PRELOGIN answer: our version, no encryption, no MARS.
-Bytes preLoginResponse();
+// PRELOGIN's ENCRYPTION option, as either side states it.
+enum class Encryption : std::uint8_t {
+    Off = 0x00,          // only the LOGIN7 goes through TLS
+    On = 0x01,           // the whole connection goes through TLS
+    NotSupported = 0x02,
+    Required = 0x03,
+};
+
+// The client's ENCRYPTION option; NotSupported when it sent none. Throws ProtocolError when an option points
+// outside the message.
+Encryption decodePreLoginEncryption(std::span<const std::uint8_t> payload);
+
+// The PRELOGIN answer: our version, the given ENCRYPTION, no MARS.
+Bytes preLoginResponse(Encryption encryption = Encryption::NotSupported);
 
 enum DoneStatus : std::uint16_t {
     kDoneFinal = 0x0000,

@@ -1,5 +1,6 @@
 // The TDS test server through the real FreeTDS ODBC driver (plain ODBC calls) and FreeTDS's bsqldb.
 
+#include "TdsProtocol.h"
 #include "TdsTestServer.h"
 
 #include <gtest/gtest.h>
@@ -75,11 +76,15 @@ QString connectionString(quint16 port, const QString& login, const QString& pass
 
 class Odbc {
 public:
+    static constexpr SQLULEN kTimeoutSeconds = 30;
+
     Odbc()
     {
         SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
         SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
         SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
+        // A server that stops answering fails the test instead of holding it for ever.
+        setConnectAttribute(SQL_ATTR_LOGIN_TIMEOUT, kTimeoutSeconds);
     }
     ~Odbc()
     {
@@ -117,7 +122,7 @@ public:
             SQLDisconnect(dbc_);
     }
 
-    SQLRETURN execute(const QString& query, SQLULEN queryTimeout = 0)
+    SQLRETURN execute(const QString& query, SQLULEN queryTimeout = kTimeoutSeconds)
     {
         if (!stmt_)
             SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_);
@@ -281,6 +286,26 @@ std::vector<TerminalRow> edgeRows()
 } // namespace
 
 // ---- successful runs ----
+
+// PRELOGIN's ENCRYPTION option, read from what FreeTDS 1.3 sends (captured from its log) and
+// from our own answers.
+TEST(TdsProtocol, PreLoginEncryptionIsReadFromEitherSide)
+{
+    tds::Bytes freeTds = {0x00, 0x00, 0x1a, 0x00, 0x06, 0x01, 0x00, 0x20, 0x00, 0x01, 0x02, 0x00, 0x21, 0x00,
+                          0x0c, 0x03, 0x00, 0x2d, 0x00, 0x04, 0x04, 0x00, 0x31, 0x00, 0x01, 0xff, 0x09, 0x00,
+                          0x00, 0x00, 0x00, 0x00, 0x00, 'M',  'S',  'S',  'Q',  'L',  'S',  'e',  'r',  'v',
+                          'e',  'r',  0x00, 0x63, 0x4b, 0x00, 0x00, 0x00};
+    EXPECT_EQ(tds::decodePreLoginEncryption(freeTds), tds::Encryption::Off);   // Encryption=request
+    freeTds[0x20] = 0x01;
+    EXPECT_EQ(tds::decodePreLoginEncryption(freeTds), tds::Encryption::On);    // Encryption=require
+
+    for (const auto answer : {tds::Encryption::Off, tds::Encryption::On, tds::Encryption::NotSupported,
+                              tds::Encryption::Required})
+        EXPECT_EQ(tds::decodePreLoginEncryption(tds::preLoginResponse(answer)), answer);
+    EXPECT_EQ(tds::decodePreLoginEncryption(tds::Bytes{0xff}), tds::Encryption::NotSupported);
+    EXPECT_THROW(tds::decodePreLoginEncryption(tds::Bytes{0x01, 0x00, 0x40, 0x00, 0x01, 0xff}), tds::ProtocolError);
+    EXPECT_THROW(tds::decodePreLoginEncryption(tds::Bytes{0x01, 0x00}), tds::ProtocolError);
+}
 
 TEST(TdsTestServer, ServesTheTerminalQueryWithEveryTypeAndNullThroughTheDriver)
 {

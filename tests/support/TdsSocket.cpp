@@ -157,32 +157,43 @@ void Socket::close() noexcept
         ::close(fd(std::exchange(handle_, -1)));
 }
 
-Listener::Listener(std::uint16_t port)
+Listener::Listener(std::uint16_t port, bool ipv6)
 {
-    const int handle = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int handle = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
     if (handle < 0)
         throw SocketError{systemReason("socket")};
     handle_ = handle;
     const int on = 1;
     ::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
 
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(handle, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
-        || ::listen(handle, 16) != 0) {
-        SocketError error{systemReason("bind/listen on 127.0.0.1")};
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    if (ipv6) {
+        auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+        v6.sin6_family = AF_INET6;
+        v6.sin6_port = htons(port);
+        v6.sin6_addr = in6addr_loopback;
+        ::setsockopt(handle, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+        length = sizeof v6;
+    } else {
+        auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+        v4.sin_family = AF_INET;
+        v4.sin_port = htons(port);
+        v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        length = sizeof v4;
+    }
+    if (::bind(handle, reinterpret_cast<const sockaddr*>(&address), length) != 0 || ::listen(handle, 16) != 0) {
+        SocketError error{systemReason(ipv6 ? "bind/listen on ::1" : "bind/listen on 127.0.0.1")};
         ::close(handle);
         throw error;
     }
-    socklen_t length = sizeof address;
     if (::getsockname(handle, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         SocketError error{systemReason("getsockname")};
         ::close(handle);
         throw error;
     }
-    port_ = ntohs(address.sin_port);
+    port_ = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6&>(address).sin6_port
+                       : reinterpret_cast<sockaddr_in&>(address).sin_port);
 }
 
 Listener::~Listener()

@@ -74,10 +74,10 @@ private:
     std::intptr_t handle_ = -1;
 };
 
-// A listening TCP socket on 127.0.0.1.
+// A listening TCP socket on the loopback address, 127.0.0.1 or ::1.
 class Listener {
 public:
-    explicit Listener(std::uint16_t port = 0);      // 0: an ephemeral port; throws SocketError
+    explicit Listener(std::uint16_t port = 0, bool ipv6 = false);   // 0: an ephemeral port; throws SocketError
     ~Listener();
     Listener(const Listener&) = delete;
     Listener& operator=(const Listener&) = delete;

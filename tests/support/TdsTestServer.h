@@ -3,9 +3,12 @@
 // A small TDS 7.4 server for tests: enough of Microsoft SQL Server for the FreeTDS ODBC driver and FreeTDS's own
 // tools to connect over loopback, log in and run the terminal query, plus the faults a real installation can show.
 //
-// It speaks without encryption (PRELOGIN answers ENCRYPT_NOT_SUP), checks one SQL Server login and one catalog,
+// By default it speaks without encryption (PRELOGIN answers ENCRYPT_NOT_SUP); it can also offer or require TLS,
+// the handshake carried in PRELOGIN packets as SQL Server does. It checks one SQL Server login and one catalog,
 // answers the terminal query text exactly as the access-control database would, 208 for any other table, and
 // harmless answers to other batches (SET options: DONE; "select @@spid": one row). Each client gets its own thread.
+
+#include "TestCertificates.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -45,6 +48,15 @@ enum class ServerFault {
     QueryError,              // the query fails with error 229 (SELECT permission denied)
 };
 
+// What the server says of encryption in its PRELOGIN answer.
+enum class ServerEncryption {
+    NotSupported,   // ENCRYPT_NOT_SUP: everything in clear
+    // ENCRYPT_OFF to a client that asks for nothing more: only its LOGIN7 goes through TLS, then clear again;
+    // ENCRYPT_ON to a client that asks for encryption: the whole connection
+    Offered,
+    Required,       // ENCRYPT_REQ: the whole connection; a client without encryption is dropped
+};
+
 struct ServerConfig {
     QString login = QStringLiteral("operador");
     QString password = QStringLiteral("segredo");
@@ -60,6 +72,9 @@ struct ServerConfig {
     // 0: the packet size the client asks for (FreeTDS: 4096 or more). 512..32767: imposed by the server's
     // ENVCHANGE, which clients must follow.
     int packetSize = 0;
+    ServerEncryption encryption = ServerEncryption::NotSupported;
+    CertificateAndKey certificate;                         // used when encryption is offered or required
+    bool ipv6 = false;                                     // listen on ::1 instead of 127.0.0.1
 };
 
 // What one LOGIN7 carried, password de-obfuscated.
@@ -73,11 +88,13 @@ struct LoginRecord {
     QString libraryName;        // client interface: FreeTDS sends "DB-Library" from bsqldb, nothing from ODBC
     quint32 tdsVersion = 0;     // as the client asked for it, 0x74000004 for TDS 7.4
     quint32 packetSize = 0;     // as the client asked for it (0: the server's choice)
+    quint8 clientEncryption = 2;    // the ENCRYPTION option of the client's PRELOGIN (2: none, or no PRELOGIN)
+    bool overTls = false;           // the LOGIN7 came inside TLS
 };
 
 class TdsTestServer {
 public:
-    // Listens on 127.0.0.1 on an ephemeral port and serves on its own threads. Throws std::invalid_argument when a
+    // Listens on 127.0.0.1 (or ::1) on an ephemeral port and serves on its own threads. Throws std::invalid_argument when a
     // row does not fit its column (NodeName and MacAddr 50, Description descriptionLength when set) and
     // std::runtime_error when it cannot listen.
     explicit TdsTestServer(ServerConfig config);
@@ -87,9 +104,11 @@ public:
     TdsTestServer& operator=(const TdsTestServer&) = delete;
 
     quint16 port() const;
-    QString serverText() const;                     // "127.0.0.1,<port>" as an operator would type it for FreeTDS
+    QString serverText() const;                     // "127.0.0.1,<port>" (or "::1,<port>") as an operator types it
     std::vector<LoginRecord> logins() const;        // every LOGIN7 received, thread-safe, in order
     std::vector<QString> queries() const;           // every SQL batch text received, in order
+    int queriesOverTls() const;                     // how many of them came inside TLS
+    int tlsHandshakesFailed() const;                // handshakes the client broke off (e.g. refused our certificate)
     int connectionsAccepted() const;
     int connectionsOpen() const;                    // sockets not yet closed (by the client, or by a fault)
 

@@ -2,19 +2,23 @@
 //
 //   korvane-tds-server [--port N] [--login L] [--password P] [--catalog C] [--rows demo|N]
 //                      [--fault NAME] [--close-after-rows N] [--delay-ms N] [--mac-as-text]
-//                      [--description-length N]
+//                      [--description-length N] [--encrypt offered|required --ca-out FILE]
 //
+// With --encrypt it answers PRELOGIN with TLS, under a certificate for localhost and 127.0.0.1 made at start by a
+// certificate authority of its own, whose certificate it writes to the --ca-out file.
 // Prints "listening 127.0.0.1,<port>" once it accepts clients and serves until SIGINT or SIGTERM.
 
 #include "TdsTestServer.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 #include <QStringList>
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -93,8 +97,16 @@ int main(int argc, char* argv[])
         QStringLiteral("description-length"),
         QStringLiteral("Type Description nvarchar(N), 1..4000, instead of nvarchar(max) (bsqldb prints (max) as hex)."),
         QStringLiteral("N"), QStringLiteral("0"));
-    parser.addOptions(
-        {help, port, login, password, catalog, rows, fault, closeAfter, delay, macAsText, descriptionLength});
+    const QCommandLineOption encrypt(
+        QStringLiteral("encrypt"),
+        QStringLiteral("Offer TLS ('offered': only the login encrypted unless the client asks for more) or "
+                       "require it for the whole connection ('required')."),
+        QStringLiteral("offered|required"));
+    const QCommandLineOption caOut(QStringLiteral("ca-out"),
+                                   QStringLiteral("With --encrypt: where to write the CA certificate to trust."),
+                                   QStringLiteral("FILE"));
+    parser.addOptions({help, port, login, password, catalog, rows, fault, closeAfter, delay, macAsText,
+                       descriptionLength, encrypt, caOut});
 
     if (!parser.parse(arguments))
         return usageError(parser.errorText(), parser);
@@ -135,6 +147,34 @@ int main(int argc, char* argv[])
 
     if (!toCount(parser.value(descriptionLength), config.descriptionLength) || config.descriptionLength > 4000)
         return usageError(QStringLiteral("--description-length wants 0..4000"), parser);
+
+    std::optional<korvane::test::TestAuthority> authority;
+    if (parser.isSet(encrypt)) {
+        const QString mode = parser.value(encrypt);
+        if (mode == QLatin1String("offered"))
+            config.encryption = korvane::test::ServerEncryption::Offered;
+        else if (mode == QLatin1String("required"))
+            config.encryption = korvane::test::ServerEncryption::Required;
+        else
+            return usageError(QStringLiteral("--encrypt wants 'offered' or 'required'"), parser);
+        if (!parser.isSet(caOut))
+            return usageError(QStringLiteral("--encrypt wants --ca-out FILE"), parser);
+        try {
+            authority.emplace("Korvane test CA");
+            config.certificate = authority->issueServer({"localhost"}, {"127.0.0.1", "::1"});
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "korvane-tds-server: %s\n", error.what());
+            return 1;
+        }
+        QFile file(parser.value(caOut));
+        const std::string pem = authority->certificatePem();
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+            || file.write(pem.data(), static_cast<qint64>(pem.size())) != static_cast<qint64>(pem.size()) || !file.flush()) {
+            std::fprintf(stderr, "korvane-tds-server: cannot write %s: %s\n", qPrintable(parser.value(caOut)),
+                         qPrintable(file.errorString()));
+            return 1;
+        }
+    }
 
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);

@@ -9,6 +9,8 @@
 #include <iterator>
 #include <random>
 
+#include <sys/stat.h>
+
 namespace korvane {
 namespace {
 
@@ -319,6 +321,24 @@ TEST_F(GostTool, ExistingOutputNeedsOverwrite)
         Run({"encrypt-file", "--overwrite", Path("plain").string(), Path("out").string()}, "k");
     EXPECT_EQ(replaced.exitCode, 0) << replaced.err;
     EXPECT_EQ(fs::file_size(Path("out")), 16u);
+}
+
+// Refused before a key is asked for: there is no key here and no terminal to ask on.
+TEST_F(GostTool, OutputThatIsNoRegularFileIsNeverReplaced)
+{
+    WriteFile(Path("plain"), "data");
+    fs::create_directory(Path("folder"));
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0644), 0);
+    const std::pair<const char*, const char*> cases[] = {{"folder", "a folder"}, {"fifo", "a FIFO"}};
+    for (const auto& [name, kind] : cases) {
+        SCOPED_TRACE(name);
+        const ProcessResult result = Run({"encrypt-file", "--overwrite", Path("plain").string(), Path(name).string()});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.err, "korvane-gost: output '" + Path(name).string() + "' is " + kind
+                                  + ", not a regular file; it is never replaced\n");
+    }
+    EXPECT_TRUE(fs::is_fifo(Path("fifo")));
+    EXPECT_TRUE(fs::is_empty(Path("folder")));
 }
 
 TEST_F(GostTool, SamePathInAndOutWithOverwrite)
