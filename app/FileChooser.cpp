@@ -42,10 +42,9 @@ DialogFileChooser::DialogFileChooser(QFileDialog::Options extraOptions)
 // with the dialog, it cannot.
 std::optional<QString> DialogFileChooser::chooseSaveFile(QWidget& parent, const QString& title, const QString& filter)
 {
-    ChooserListing listing;   // declared first, so it outlives the dialog that shows it
     QFileDialog dialog(&parent);
     dialog.setObjectName(QStringLiteral("digFiles"));
-    dialog.setProxyModel(&listing);
+    dialog.setProxyModel(new ChooserListing(&dialog));   // the dialog takes it as its child
     dialog.setWindowTitle(title);
     dialog.setNameFilter(filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);

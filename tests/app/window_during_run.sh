@@ -7,6 +7,10 @@
 # With KORVANE_SCREENSHOT=<file.png> it also saves a picture of the window mid-run.
 set -euo pipefail
 
+# Qt writes the title's WM_NAME in the locale's charset, and xdotool finds windows by it: in a
+# locale without UTF-8 ("C") the accented titles could not be found.
+[ "$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
+
 if [ -z "${KORVANE_UNDER_XVFB:-}" ]; then
   export KORVANE_UNDER_XVFB=1
   exec xvfb-run -a -s "-screen 0 800x600x24 -noreset" bash "$0" "$@"
