@@ -103,25 +103,6 @@ SaveError OpenFailure(const QString& path, int systemError, const QFileDevice& f
 
 } // namespace
 
-QString TrimBlanks(const QString& text)
-{
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text.at(first) == u' ')
-        ++first;
-    while (last > first && text.at(last - 1) == u' ')
-        --last;
-    return text.mid(first, last - first);
-}
-
-QString PadLeft(const QString& text, qint16 width, const QString& fill)
-{
-    const QChar pad = fill.isEmpty() ? QChar(u'0') : fill.at(0);
-    const QString trimmed = TrimBlanks(text);
-    const qsizetype length = std::max<qsizetype>(width, trimmed.size());
-    return QString(length - trimmed.size(), pad) + trimmed;
-}
-
 TerminalDocument::TerminalDocument(QLocale locale)
     : m_dates(std::move(locale))
 {

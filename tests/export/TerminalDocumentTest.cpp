@@ -1,4 +1,5 @@
 #include "TerminalDocument.h"
+#include "TextPadding.h"
 
 #include "FileSizeLimit.h"
 #include "QtPrinting.h"
