@@ -17,6 +17,8 @@
 #include "PeakMemory.h"
 
 #include "ExportTerminals.h"
+#include "ScriptedOperator.h"
+#include "ServerProcess.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -64,67 +66,15 @@ double SecondsSince(std::chrono::steady_clock::time_point start)
 
 // The TDS test server as a child process holding kRows generated terminals, serving until this
 // ends.
-class ServerProcess {
+class BenchServer : public test::ServerProcess {
 public:
-    explicit ServerProcess(QStringList arguments)
+    explicit BenchServer(QStringList arguments)
+        : ServerProcess(QStringLiteral(KORVANE_TDS_SERVER_EXE), arguments << QStringLiteral("--rows") << QString::number(kRows),
+                        60'000)
     {
-        arguments << QStringLiteral("--rows") << QString::number(kRows);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral(KORVANE_TDS_SERVER_EXE), arguments);
-        if (!m_process.waitForStarted(10'000))
-            Fail(QStringLiteral("korvane-tds-server did not start: ") + m_process.errorString());
-        QByteArray line;
-        while (!line.endsWith('\n')) {
-            if (!m_process.waitForReadyRead(60'000))
-                Fail(QStringLiteral("korvane-tds-server did not say where it listens"));
-            line += m_process.readAllStandardOutput();
-        }
-        const QByteArray prefix = "listening 127.0.0.1,";
-        bool ok = false;
-        m_port = line.startsWith(prefix) ? line.mid(prefix.size()).trimmed().toUShort(&ok) : 0;
-        if (!ok)
-            Fail(QStringLiteral("korvane-tds-server said: ") + QString::fromUtf8(line));
+        if (serverText().isEmpty())
+            Fail(error());
     }
-
-    ~ServerProcess()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5'000)) {
-            m_process.kill();
-            m_process.waitForFinished(5'000);
-        }
-    }
-
-    ServerProcess(const ServerProcess&) = delete;
-    ServerProcess& operator=(const ServerProcess&) = delete;
-
-    quint16 port() const { return m_port; }
-    QString serverText() const { return QStringLiteral("127.0.0.1,%1").arg(m_port); }
-
-private:
-    QProcess m_process;
-    quint16 m_port = 0;
-};
-
-// The fields as an operator would fill them; OK to any question, every box kept for the check.
-class BenchOperator : public ExportOperator {
-public:
-    BenchOperator(QString path, QString server) : m_path(std::move(path)), m_server(std::move(server)) {}
-
-    QString filePathText() const override { return m_path; }
-    QString serverText() const override { return m_server; }
-    QString loginText() const override { return kLogin; }
-    QString passwordText() const override { return kPassword; }
-    void showMessage(const QString& text, const QString&, MessageIcon) override { m_messages << text; }
-    Answer askOkCancel(const QString&, const QString&) override { return Answer::Ok; }
-    void moveFocusToFilePath() override {}
-
-    const QStringList& messages() const { return m_messages; }
-
-private:
-    QString m_path;
-    QString m_server;
-    QStringList m_messages;
 };
 
 struct FileCheck {
@@ -165,7 +115,14 @@ struct KorvaneRun {
 KorvaneRun RunKorvane(const QString& server, const QString& path)
 {
     QFile::remove(path);
-    BenchOperator op(path, server);
+    // The fields as an operator would fill them; no question is expected (the file is gone), and
+    // one would be answered OK.
+    test::ScriptedOperator op;
+    op.filePath = path;
+    op.server = server;
+    op.login = kLogin;
+    op.password = kPassword;
+    op.answers = {Answer::Ok};
     ExportOptions options;
     options.locale = QLocale(QStringLiteral("pt_PT"));
 
@@ -176,8 +133,11 @@ KorvaneRun RunKorvane(const QString& server, const QString& path)
     run.seconds = SecondsSince(start);
     run.peakGrowth = memory.growth();
 
-    if (op.messages() != QStringList{QStringLiteral("Terminado!")})
-        Fail(QStringLiteral("the export ended with: ") + op.messages().join(QStringLiteral(" | ")));
+    QStringList messages;
+    for (const test::ScriptedOperator::Message& message : op.messages)
+        messages << message.text;
+    if (messages != QStringList{QStringLiteral("Terminado!")})
+        Fail(QStringLiteral("the export ended with: ") + messages.join(QStringLiteral(" | ")));
     const FileCheck file = CheckFile(path);
     if (file.terminals != kExportedRows || !file.wellEnded)
         Fail(QStringLiteral("the file holds %1 terminals, not %2").arg(file.terminals).arg(kExportedRows));
@@ -262,8 +222,8 @@ ExportReport MeasureExport()
     // bsqldb prints an nvarchar(max) column as hexadecimal, so the comparison uses a
     // Description of bounded length; the export against (max), whose values it reads one by
     // one, is shown beside it.
-    const ServerProcess bounded({QStringLiteral("--description-length"), QStringLiteral("200")});
-    const ServerProcess unbounded({});
+    const BenchServer bounded({QStringLiteral("--description-length"), QStringLiteral("200")});
+    const BenchServer unbounded({});
 
     Series korvane;
     Series korvaneUnbounded;

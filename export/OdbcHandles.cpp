@@ -280,17 +280,14 @@ std::optional<SQL_TIMESTAMP_STRUCT> Statement::getTimestamp(SQLUSMALLINT column)
 }
 
 Rowset::Rowset(const Statement& statement, const std::vector<Binding>& columns, SQLULEN rows)
-    : m_statement(statement.get()), m_capacity(std::max<SQLULEN>(rows, 1)), m_status(m_capacity)
+    : m_statement(statement), m_capacity(std::max<SQLULEN>(rows, 1)), m_status(m_capacity)
 {
-    const auto check = [this](SQLRETURN rc) {
-        if (!SQL_SUCCEEDED(rc))
-            throw DiagnosticsOf(SQL_HANDLE_STMT, m_statement, rc);
-    };
+    const Handle& handle = m_statement.m_handle;
     const auto number = [](SQLULEN value) { return reinterpret_cast<SQLPOINTER>(value); };
-    check(SQLSetStmtAttrW(m_statement, SQL_ATTR_ROW_BIND_TYPE, number(SQL_BIND_BY_COLUMN), 0));
-    check(SQLSetStmtAttrW(m_statement, SQL_ATTR_ROW_ARRAY_SIZE, number(m_capacity), 0));
-    check(SQLSetStmtAttrW(m_statement, SQL_ATTR_ROWS_FETCHED_PTR, &m_fetched, 0));
-    check(SQLSetStmtAttrW(m_statement, SQL_ATTR_ROW_STATUS_PTR, m_status.data(), 0));
+    handle.check(SQLSetStmtAttrW(handle.get(), SQL_ATTR_ROW_BIND_TYPE, number(SQL_BIND_BY_COLUMN), 0));
+    handle.check(SQLSetStmtAttrW(handle.get(), SQL_ATTR_ROW_ARRAY_SIZE, number(m_capacity), 0));
+    handle.check(SQLSetStmtAttrW(handle.get(), SQL_ATTR_ROWS_FETCHED_PTR, &m_fetched, 0));
+    handle.check(SQLSetStmtAttrW(handle.get(), SQL_ATTR_ROW_STATUS_PTR, m_status.data(), 0));
     m_columns.reserve(columns.size());
     for (std::size_t i = 0; i < columns.size(); ++i) {
         Bound& bound = m_columns.emplace_back();
@@ -298,22 +295,23 @@ Rowset::Rowset(const Statement& statement, const std::vector<Binding>& columns, 
         const std::size_t bytes = static_cast<std::size_t>(columns[i].cellBytes) * m_capacity;
         bound.storage.resize((bytes + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t));
         bound.lengths.resize(m_capacity);
-        check(SQLBindCol(m_statement, static_cast<SQLUSMALLINT>(i + 1), columns[i].cType, bound.storage.data(),
-                         columns[i].cellBytes, bound.lengths.data()));
+        handle.check(SQLBindCol(handle.get(), static_cast<SQLUSMALLINT>(i + 1), columns[i].cType, bound.storage.data(),
+                                columns[i].cellBytes, bound.lengths.data()));
     }
 }
 
 bool Rowset::fetch()
 {
     m_fetched = 0;   // the driver need not set it at the end
-    const SQLRETURN rc = SQLFetch(m_statement);
+    const Handle& handle = m_statement.m_handle;
+    const SQLRETURN rc = SQLFetch(handle.get());
     if (rc == SQL_NO_DATA)
         return false;
-    if (!SQL_SUCCEEDED(rc))
-        throw DiagnosticsOf(SQL_HANDLE_STMT, m_statement, rc);
+    handle.check(rc);
     for (SQLULEN row = 0; row < m_fetched; ++row) {
+        // The call succeeded (with information): its diagnostics say what went wrong in the row.
         if (m_status[row] == SQL_ROW_ERROR)
-            throw DiagnosticsOf(SQL_HANDLE_STMT, m_statement, rc);
+            throw DiagnosticsOf(SQL_HANDLE_STMT, handle.get(), rc);
         for (const Bound& bound : m_columns) {
             const SQLLEN length = bound.lengths[row];
             // Text keeps its last unit for the terminator.

@@ -40,7 +40,6 @@ public:
     ~Handle() { reset(); }
 
     SQLHANDLE get() const noexcept { return m_handle; }
-    SQLSMALLINT type() const noexcept { return m_type; }
     explicit operator bool() const noexcept { return m_handle != SQL_NULL_HANDLE; }
     void reset() noexcept;
 
@@ -114,6 +113,7 @@ public:
     std::optional<SQL_TIMESTAMP_STRUCT> getTimestamp(SQLUSMALLINT column);
 
 private:
+    friend class Rowset;   // checks its calls on this statement's handle
     Handle m_handle;
 };
 
@@ -158,7 +158,7 @@ private:
         std::vector<SQLLEN> lengths;
     };
 
-    SQLHSTMT m_statement = SQL_NULL_HSTMT;
+    const Statement& m_statement;
     SQLULEN m_capacity = 0;
     SQLULEN m_fetched = 0;
     std::vector<SQLUSMALLINT> m_status;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DateTimeFormat.h"
 #include "FieldValue.h"
 #include "SaveError.h"
 
@@ -8,58 +9,10 @@
 #include <QString>
 
 #include <cstddef>
-#include <optional>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace korvane {
-
-// `text` without its leading and trailing blanks: spaces only, tabs and line breaks stay.
-QString TrimBlanks(const QString& text);
-
-// `text` without its leading and trailing blanks (spaces only), preceded by as many copies of
-// the first character of `fill` ("0" when `fill` is empty) as make it `width` characters long.
-// Never shortens a text. Lengths are counted in UTF-16 units.
-QString PadLeft(const QString& text, qint16 width, const QString& fill);
-
-// Two uppercase hexadecimal digits per byte, first byte first, no separator.
-QString MacAddrText(const QByteArray& bytes);
-
-// The locale's short date, always with a four-digit year, then a blank and the locale's time
-// with seconds and without any time-zone text; the date alone when the time is midnight.
-QString DateTimeText(const QDateTime& value, const QLocale& locale);
-
-// The text of DateTimeText, made for a writer of many dates: the locale's formats are worked
-// out once, each date's text is kept for the next value on the same day, and the time is put
-// together from texts the locale gave for each hour, minute and second. A time format holding
-// anything else (fractions of a second, for one) is left to the locale for every value. Not
-// for use from several threads at once.
-class DateTimeFormat {
-public:
-    explicit DateTimeFormat(QLocale locale);
-    QString text(const QDateTime& value) const;
-
-private:
-    // A fixed text, or the text of one field by the field's value.
-    struct TimePiece {
-        enum class Field { None, Hour, Minute, Second } field = Field::None;
-        std::vector<QString> texts;
-    };
-
-    static std::optional<std::vector<TimePiece>> TimePieces(const QString& format, const QLocale& locale);
-    const QString& dateText(QDate date) const;
-
-    QLocale m_locale;
-    QString m_dateFormat;
-    QString m_timeFormat;
-    std::vector<TimePiece> m_timePieces;   // empty: every time goes through the locale
-    mutable std::unordered_map<qint64, QString> m_dateTexts;   // by Julian day
-};
-
-// A column value as element text: text unchanged, integers in decimal, date-times as
-// DateTimeText, bytes as MacAddrText; NULL gives an empty text.
-QString FieldText(const FieldValue& value, const QLocale& locale);
 
 // One terminal row as it becomes a "Nac" element.
 struct TerminalRecord {

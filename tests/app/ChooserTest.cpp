@@ -1,3 +1,4 @@
+#include "ModalWatcher.h"
 #include "WindowFixture.h"
 
 #include <QDir>
@@ -66,26 +67,14 @@ protected:
     // Opens the chooser and, once its dialog is up, lets `drive` work it.
     std::optional<QString> choose(const std::function<void(QFileDialog&)>& drive)
     {
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            if (!dialog || !dialog->isVisible())
-                return;
-            poll.stop();
-            seen = Seen{dialog->windowTitle(), dialog->nameFilters(), dialog->acceptMode(), dialog->options(),
-                        dialog->defaultSuffix(), dialog->selectedFiles(), dialog->parentWidget(),
-                        dialog->objectName()};
-            drive(*dialog);
-        });
-        poll.start(10);
-        QTimer safety;
-        safety.setSingleShot(true);
-        QObject::connect(&safety, &QTimer::timeout, [] {
-            if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
-                dialog->reject();
-        });
-        safety.start(10000);
-        return chooser.chooseSaveFile(owner, "Indique a Localização do Ficheiro a Gravar:", "Ficheiros XML (*.xml)");
+        return WhileModal<QFileDialog>(
+            [&] { return chooser.chooseSaveFile(owner, "Indique a Localização do Ficheiro a Gravar:", "Ficheiros XML (*.xml)"); },
+            [&](QFileDialog& dialog) {
+                seen = Seen{dialog.windowTitle(), dialog.nameFilters(), dialog.acceptMode(), dialog.options(),
+                            dialog.defaultSuffix(), dialog.selectedFiles(), dialog.parentWidget(),
+                            dialog.objectName()};
+                drive(dialog);
+            });
     }
 
     static void typeName(QFileDialog& dialog, const QString& name)

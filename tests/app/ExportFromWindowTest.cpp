@@ -1,5 +1,6 @@
 #include "TdsTestServer.h"
 #include "TerminalDocument.h"
+#include "TerminalTexts.h"
 #include "WindowFixture.h"
 
 #include <QElapsedTimer>
@@ -131,7 +132,7 @@ TEST_F(ExportFromWindow, ReplacesTheFileAfterOkAndSaysTerminado)
 
     // The run writes dates in the system's locale, with the year always in four digits (the
     // writer's own formats are tested with the document); a midnight gives the date alone.
-    const QString midnight = DateTimeText(QDateTime(QDate(2024, 3, 5), QTime(0, 0)), QLocale::system());
+    const QString midnight = test::DateTimeText(QDateTime(QDate(2024, 3, 5), QTime(0, 0)), QLocale::system());
     EXPECT_TRUE(midnight.contains(QStringLiteral("2024"))) << midnight.toStdString();
     const QString written = readFile(path);
     EXPECT_TRUE(written.startsWith("<Vorantis>")) << "no declaration, no leading blanks";

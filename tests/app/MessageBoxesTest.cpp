@@ -1,10 +1,10 @@
 #include "MessageBoxes.h"
+#include "ModalWatcher.h"
 
 #include <QPushButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <QTest>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -28,31 +28,20 @@ struct BoxSeen {
 BoxSeen whileShowing(const std::function<void()>& open, const std::function<void(QMessageBox&)>& answer)
 {
     BoxSeen seen;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
-            return;
-        poll.stop();
-        seen = {box->text(),
-                box->windowTitle(),
-                box->icon(),
-                box->standardButtons(),
-                box->defaultButton() ? box->standardButton(box->defaultButton()) : QMessageBox::NoButton,
-                box->escapeButton() ? box->standardButton(box->escapeButton()) : QMessageBox::NoButton,
-                box->parentWidget(),
-                box->textFormat()};
-        answer(*box);
-    });
-    poll.start(10);
-    QTimer safety;
-    safety.setSingleShot(true);
-    QObject::connect(&safety, &QTimer::timeout, [] {
-        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
-            dialog->done(QMessageBox::Cancel);
-    });
-    safety.start(10000);
-    open();
+    WhileModal<QMessageBox>(
+        open,
+        [&](QMessageBox& box) {
+            seen = {box.text(),
+                    box.windowTitle(),
+                    box.icon(),
+                    box.standardButtons(),
+                    box.defaultButton() ? box.standardButton(box.defaultButton()) : QMessageBox::NoButton,
+                    box.escapeButton() ? box.standardButton(box.escapeButton()) : QMessageBox::NoButton,
+                    box.parentWidget(),
+                    box.textFormat()};
+            answer(box);
+        },
+        [](QDialog& dialog) { dialog.done(QMessageBox::Cancel); });
     return seen;
 }
 

@@ -119,7 +119,7 @@ protected:
     std::optional<TdsTestServer> server;
 };
 
-// --- The server fails -------------------------------------------------------------------------
+// --- The server fails or refuses ----------------------------------------------------------------
 
 struct ServerFaultCase {
     const char* name;
@@ -128,10 +128,14 @@ struct ServerFaultCase {
     int closeAfterRows;    // for CloseMidRows
     QString start;         // how the box text starts
     QString line;          // a line the box holds
+    QString password = QStringLiteral("segredo");
+    int connections = 1;   // connections the server sees
 };
 
 class ServerFaultTest : public ExportFaultTest, public ::testing::WithParamInterface<ServerFaultCase> {};
 
+// Every failure after OK: one critical box with "number - description", no "Terminado!", the
+// old file exactly as it was and the connection closed.
 TEST_P(ServerFaultTest, OneBoxConnectionClosedOldFileKept)
 {
     const ServerFaultCase& c = GetParam();
@@ -142,29 +146,38 @@ TEST_P(ServerFaultTest, OneBoxConnectionClosedOldFileKept)
     serve(config);
     if (c.fault == ServerFault::SilentAfterAccept)
         options.timeoutSeconds = kShortTimeoutSeconds;
+    op.password = c.password;
     ASSERT_TRUE(WriteFile(op.filePath, kOldFile));
     const QMap<QString, QByteArray> before = Snapshot(folder.path());
 
     ExportTerminals(op, options);
 
     EXPECT_EQ(op.questions.size(), 1u);
-    EXPECT_EQ(server->connectionsAccepted(), 1);
+    EXPECT_EQ(server->connectionsAccepted(), c.connections);
     expectCleanFailure(c.start, c.line, before);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ServerFaultTest,
     ::testing::Values(
-        ServerFaultCase{"SilentAfterAccept", ServerFault::SilentAfterAccept, 10, 0, "0 - ",
+        ServerFaultCase{"SilentAfterAccept", ServerFault::SilentAfterAccept, 10, 0, "0 - [FreeTDS][SQL Server]Timeout expired",
                         "[FreeTDS][SQL Server]Timeout expired"},
         ServerFaultCase{"ClosedBeforeLoginAnswer", ServerFault::CloseBeforeLoginAck, 10, 0, "20017 - ",
                         "[FreeTDS][SQL Server]Unexpected EOF from the server"},
         ServerFaultCase{"ClosedBeforeTheFirstRow", ServerFault::CloseMidRows, 10, 0, "20017 - ",
                         "[FreeTDS][SQL Server]Unexpected EOF from the server"},
+        ServerFaultCase{"ClosedAfterTheFirstRow", ServerFault::CloseMidRows, 10, 1, "20017 - ",
+                        "[FreeTDS][SQL Server]Unexpected EOF from the server"},
         // Thousands of rows in, across many packets: what came is dropped, not half-written.
         ServerFaultCase{"ClosedDeepInTheRows", ServerFault::CloseMidRows, 5000, 4321, "20017 - ",
                         "[FreeTDS][SQL Server]Unexpected EOF from the server"},
-        ServerFaultCase{"QueryErrorAfterLogin", ServerFault::QueryError, 10, 0, "229 - ", "SELECT permission"}),
+        ServerFaultCase{"QueryErrorAfterLogin", ServerFault::QueryError, 10, 0, "229 - ", "SELECT permission"},
+        ServerFaultCase{"UnknownTable", ServerFault::UnknownTable, 10, 0, "208 - ", "Invalid object name 'NGAC_Terminal'."},
+        ServerFaultCase{"WrongPassword", ServerFault::None, 10, 0, "18456 - ",
+                        "[FreeTDS][SQL Server]Login failed for user 'operador'.", QStringLiteral("errada")},
+        // Refused before any connection is tried.
+        ServerFaultCase{"PasswordDriverCannotCarry", ServerFault::None, 10, 0, "-2147217805 - A palavra-passe",
+                        "não foi tentada", QStringLiteral("seg};redo"), 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- The disk refuses the file ----------------------------------------------------------------

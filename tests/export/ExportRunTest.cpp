@@ -304,66 +304,6 @@ INSTANTIATE_TEST_SUITE_P(
                      QStringLiteral("Memória insuficiente.")}),
     [](const auto& info) { return std::string(info.param.name); });
 
-struct EarlyEnd {
-    const char* name;
-    ServerFault fault;
-    QString password;
-    QString numberAndDash;   // how the box text starts
-    QString line;            // a line the box text holds
-};
-
-class ExportFailureTest : public ExportRunTest, public ::testing::WithParamInterface<EarlyEnd> {};
-
-// Every failure after OK: one critical box with "number - description", no "Terminado!", the
-// old file exactly as it was and the connection closed.
-TEST_P(ExportFailureTest, ShowsNumberAndDescriptionAndKeepsTheOldFile)
-{
-    const EarlyEnd& c = GetParam();
-    ServerConfig config;
-    config.rows = SampleRows();
-    config.fault = c.fault;
-    config.closeAfterRows = 1;
-    serve(config);
-    ASSERT_TRUE(WriteFile(path(), kOldFile));
-    op.password = c.password;
-    op.answers = {Answer::Ok};
-    run();
-    ASSERT_EQ(op.messages.size(), 1u);
-    EXPECT_EQ(op.messages[0].title, QStringLiteral("Korvane"));
-    EXPECT_EQ(op.messages[0].icon, MessageIcon::Critical);
-    EXPECT_TRUE(op.messages[0].text.startsWith(c.numberAndDash)) << op.messages[0].text;
-    EXPECT_TRUE(op.messages[0].text.contains(c.line)) << op.messages[0].text;
-    expectClosedAndOldFileKept();
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ExportFailureTest,
-    ::testing::Values(
-        EarlyEnd{"WrongPassword", ServerFault::None, "errada", "18456 - ",
-                 "[FreeTDS][SQL Server]Login failed for user 'operador'."},
-        EarlyEnd{"UnknownTable", ServerFault::UnknownTable, "segredo", "208 - ", "Invalid object name 'NGAC_Terminal'."},
-        EarlyEnd{"QueryRefused", ServerFault::QueryError, "segredo", "229 - ", "SELECT permission"},
-        EarlyEnd{"DroppedMidRows", ServerFault::CloseMidRows, "segredo", "20017 - ",
-                 "[FreeTDS][SQL Server]Unexpected EOF from the server"},
-        EarlyEnd{"PasswordDriverCannotCarry", ServerFault::None, "seg};redo", "-2147217805 - A palavra-passe",
-                 "não foi tentada"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(ExportRunTest, SilentServerEndsAfterTheTimeoutAndKeepsTheOldFile)
-{
-    ServerConfig config;
-    config.fault = ServerFault::SilentAfterAccept;
-    serve(config);
-    options.timeoutSeconds = kShortTimeoutSeconds;
-    ASSERT_TRUE(WriteFile(path(), kOldFile));
-    op.answers = {Answer::Ok};
-    run();
-    ASSERT_EQ(op.messages.size(), 1u);
-    EXPECT_TRUE(op.messages[0].text.startsWith(QStringLiteral("0 - [FreeTDS][SQL Server]Timeout expired")))
-        << op.messages[0].text;
-    EXPECT_EQ(ReadFile(path()), kOldFile);
-}
-
 TEST_F(ExportRunTest, SaveIntoMissingFolderShowsTheReasonNotTerminado)
 {
     ServerConfig config;

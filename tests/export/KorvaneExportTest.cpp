@@ -5,6 +5,7 @@
 
 #include "ExportTestSupport.h"
 #include "ScriptedOperator.h"
+#include "ServerProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -76,35 +77,15 @@ Outcome RunExport(const QStringList& arguments, const std::optional<QString>& pa
 
 // korvane-tds-server in its own process, stopped (this one process, by its handle) when the
 // object ends.
-class ServerProcess {
+// The test server as a process of its own, with the login the tests use.
+class OperatorServer : public ServerProcess {
 public:
-    explicit ServerProcess(const QStringList& arguments)
-    {
-        m_process.start(kServer, QStringList{QStringLiteral("--login"), QStringLiteral("operador"),
+    explicit OperatorServer(const QStringList& arguments)
+        : ServerProcess(kServer, QStringList{QStringLiteral("--login"), QStringLiteral("operador"),
                                              QStringLiteral("--password"), QStringLiteral("segredo")}
-                                     + arguments);
-        QString line;
-        const QDeadlineTimer deadline(10'000);
-        while (!deadline.hasExpired() && m_process.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
-            line += QString::fromUtf8(m_process.readAllStandardOutput());
-            const QRegularExpressionMatch match =
-                QRegularExpression(QStringLiteral("listening (\\S+)\\n")).match(line);
-            if (match.hasMatch()) {
-                m_serverText = match.captured(1);
-                break;
-            }
-        }
-    }
-    ~ServerProcess()
+                                     + arguments)
     {
-        m_process.kill();
-        m_process.waitForFinished();
     }
-    QString serverText() const { return m_serverText; }
-
-private:
-    QProcess m_process;
-    QString m_serverText;
 };
 
 class KorvaneExportTest : public ::testing::Test {
@@ -157,8 +138,8 @@ std::vector<std::vector<QString>> ReadTerminals(const QByteArray& xml)
 
 TEST_F(KorvaneExportTest, IndependentServerGivesTheExpectedFile)
 {
-    const ServerProcess server({QStringLiteral("--rows"), QStringLiteral("demo")});
-    ASSERT_FALSE(server.serverText().isEmpty());
+    const OperatorServer server({QStringLiteral("--rows"), QStringLiteral("demo")});
+    ASSERT_FALSE(server.serverText().isEmpty()) << server.error();
     const Outcome outcome = RunExport(arguments(server.serverText(), path()), QStringLiteral("segredo"));
     EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
     EXPECT_EQ(outcome.out, QStringLiteral("Terminado!\n"));
@@ -188,10 +169,10 @@ TEST_F(KorvaneExportTest, IndependentServerGivesTheExpectedFile)
 TEST_F(KorvaneExportTest, EncryptionFromOptionsAndEnvironment)
 {
     const QString caFile = path(QStringLiteral("ca.pem"));
-    const ServerProcess tls({QStringLiteral("--encrypt"), QStringLiteral("offered"), QStringLiteral("--ca-out"), caFile});
-    const ServerProcess plain({});
-    ASSERT_FALSE(tls.serverText().isEmpty());
-    ASSERT_FALSE(plain.serverText().isEmpty());
+    const OperatorServer tls({QStringLiteral("--encrypt"), QStringLiteral("offered"), QStringLiteral("--ca-out"), caFile});
+    const OperatorServer plain({});
+    ASSERT_FALSE(tls.serverText().isEmpty()) << tls.error();
+    ASSERT_FALSE(plain.serverText().isEmpty()) << plain.error();
     const QString tlsServer = QStringLiteral("tcp:localhost,") + tls.serverText().section(u',', 1);
     const QByteArray oldFile("o ficheiro anterior\n");
     const auto yes = [](QStringList list) { return list << QStringLiteral("--yes"); };
@@ -249,7 +230,7 @@ TEST_F(KorvaneExportTest, HelpNamesTheEncryptionVariables)
 
 TEST_F(KorvaneExportTest, WrongPasswordExitsOneWithNumberAndDriverText)
 {
-    const ServerProcess server({});
+    const OperatorServer server({});
     const Outcome outcome = RunExport(arguments(server.serverText(), path()), QStringLiteral("errada"));
     EXPECT_EQ(outcome.exitCode, 1);
     EXPECT_EQ(outcome.out, QString());
@@ -374,8 +355,8 @@ TEST_F(KorvaneExportTest, TerminalAsksQuestionAndPasswordWithoutEcho)
 // The one test that waits out the fixed 30-second time-out of the command line.
 TEST_F(KorvaneExportTest, SlowSilentServerFailsWithinAboutThirtySeconds)
 {
-    const ServerProcess server({QStringLiteral("--fault"), QStringLiteral("silent")});
-    ASSERT_FALSE(server.serverText().isEmpty());
+    const OperatorServer server({QStringLiteral("--fault"), QStringLiteral("silent")});
+    ASSERT_FALSE(server.serverText().isEmpty()) << server.error();
     const Outcome outcome = RunExport(arguments(server.serverText(), path()), QStringLiteral("segredo"), 60s);
     EXPECT_EQ(outcome.exitCode, 1) << outcome.err;
     EXPECT_TRUE(outcome.err.startsWith(QStringLiteral("0 - [FreeTDS][SQL Server]Timeout expired"))) << outcome.err;

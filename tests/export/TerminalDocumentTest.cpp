@@ -1,6 +1,9 @@
 #include "TerminalDocument.h"
+#include "TextPadding.h"
 
+#include "FileSizeLimit.h"
 #include "QtPrinting.h"
+#include "TerminalTexts.h"
 
 #include <gtest/gtest.h>
 
@@ -13,12 +16,11 @@
 #include <cstring>
 #include <vector>
 
-#ifdef Q_OS_UNIX
-#include <sys/resource.h>
-#include <csignal>
-#endif
 
 using namespace korvane;
+using korvane::test::DateTimeText;
+using korvane::test::FieldText;
+using korvane::test::MacAddrText;
 
 namespace {
 
@@ -163,6 +165,29 @@ std::vector<std::vector<QString>> ReadBack(const QByteArray& xml, QString* error
 TerminalRecord Record(FieldValue id, FieldValue name, FieldValue description, FieldValue date, FieldValue mac)
 {
     return {std::move(id), std::move(name), std::move(description), std::move(date), std::move(mac)};
+}
+
+// The writer gives every kind of value the text the plain functions above give it, the MAC
+// text and the date included, whichever field holds it.
+TEST(TerminalDocumentTest, EachTypeWrittenAsItsFieldText)
+{
+    const QLocale pt(QStringLiteral("pt_PT"));
+    const std::vector<FieldValue> values{FieldValue{},
+                                         FieldValue{qint64{-42}},
+                                         FieldValue{qint64{1234567}},
+                                         FieldValue{QStringLiteral("  Porta 1 ")},
+                                         FieldValue{kMidnight},
+                                         FieldValue{kAfternoon},
+                                         FieldValue{QByteArray::fromHex("000AFF")},
+                                         FieldValue{QByteArray::fromHex("0019a7c0ffee")},
+                                         FieldValue{QByteArray()}};
+    TerminalDocument document(pt);
+    for (const FieldValue& value : values)
+        document.appendTerminal(Record(value, value, value, value, value));
+    const std::vector<std::vector<QString>> terminals = ReadBack(document.toXml());
+    ASSERT_EQ(terminals.size(), values.size());
+    for (std::size_t i = 0; i < values.size(); ++i)
+        EXPECT_EQ(terminals[i], std::vector<QString>(5, FieldText(values[i], pt))) << i;
 }
 
 TEST(TerminalDocumentTest, EmptyDocumentIsTheRootAlone)
@@ -378,16 +403,13 @@ TEST_P(FailedWriteTest, FailedWriteLeavesOldFileUntouched)
         document.appendTerminal(Record(i, QStringLiteral("Terminal"), QString(c.descriptionUnits, u'd'), FieldValue{}, FieldValue{}));
     ASSERT_GT(static_cast<rlim_t>(document.toXml().size()), c.limit);
 
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = c.limit;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     SaveError error;
-    const bool saved_ok = document.save(path, error);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
+    bool saved_ok = false;
+    {
+        const test::FileSizeLimit limit(c.limit);
+        ASSERT_TRUE(limit.applied());
+        saved_ok = document.save(path, error);
+    }
 
     EXPECT_FALSE(saved_ok);
     EXPECT_EQ(error, (SaveError{EFBIG, QStringLiteral("Ficheiro demasiado grande")}));

@@ -10,6 +10,7 @@
 #include "FuzzCheck.h"
 
 #include "TerminalDocument.h"
+#include "TerminalTexts.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -126,7 +127,7 @@ QString ExpectedText(const FieldValue& value, const QLocale& locale)
         return QString::fromLatin1(bytes->toHex().toUpper());
     // NULL is empty; a date's wording is the locale's, and only its passage through XML is
     // judged here.
-    return Carried(FieldText(value, locale));
+    return Carried(test::FieldText(value, locale));
 }
 
 const std::array<QString, 5> kFields = {
