@@ -3,6 +3,7 @@
 #include "ConnectionString.h"
 #include "DatabaseConnection.h"
 #include "TerminalDocument.h"
+#include "WipeSecret.h"
 
 #include <QFileInfo>
 
