@@ -107,16 +107,6 @@ void ConnectionString::wipe() noexcept
     m_text.clear();
 }
 
-void WipeSecret(QString& text) noexcept
-{
-    if (text.isDetached()) {
-        volatile char16_t* p = reinterpret_cast<char16_t*>(text.data());
-        for (qsizetype i = 0; i < text.size(); ++i)
-            p[i] = 0;
-    }
-    text = QString();
-}
-
 ConnectionString BuildConnectionString(OdbcDialect dialect, const QString& driver, const QString& server,
                                        const QString& catalog, const QString& login, const QString& password,
                                        Encryption encryption, const QString& serverSection)

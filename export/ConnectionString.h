@@ -46,11 +46,6 @@ private:
     std::u16string m_text;
 };
 
-// Overwrites the characters of a password that only `text` holds, then empties it. A text that
-// shares its characters with another QString (the window's field, say) is only let go: that
-// copy belongs to its owner.
-void WipeSecret(QString& text) noexcept;
-
 // DRIVER, SERVER (and PORT), DATABASE, UID, PWD and, for FreeTDS, TDS_Version=7.4: without
 // it FreeTDS waits for good on a server that accepts the connection and never answers,
 // whatever the login time-out says. Every value is braced so that ";", "=", "{" and "}"

@@ -4,6 +4,7 @@
 #include "DatabaseConnection.h"
 #include "TerminalDocument.h"
 #include "TextPadding.h"
+#include "WipeSecret.h"
 
 #include <QFileInfo>
 

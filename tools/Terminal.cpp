@@ -20,6 +20,8 @@ namespace korvane::terminal {
 
 #ifdef _WIN32
 
+bool StdinIsTerminal() noexcept { return _isatty(_fileno(stdin)) != 0; }
+
 bool StderrIsTerminal() noexcept { return _isatty(_fileno(stderr)) != 0; }
 
 namespace {
@@ -94,6 +96,8 @@ std::optional<std::string> ReadSecretLine(std::string_view prompt)
 }
 
 #else
+
+bool StdinIsTerminal() noexcept { return isatty(STDIN_FILENO) == 1; }
 
 bool StderrIsTerminal() noexcept { return isatty(STDERR_FILENO) == 1; }
 

@@ -8,6 +8,9 @@
 // Terminal.cpp.
 namespace korvane::terminal {
 
+// True when standard input is a terminal, so the operator can be asked for answers.
+[[nodiscard]] bool StdinIsTerminal() noexcept;
+
 // True when standard error is a terminal, so progress may be drawn on it.
 [[nodiscard]] bool StderrIsTerminal() noexcept;
 

@@ -29,6 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using korvane::FileOperationResult;
+using korvane::SecretText;
 
 constexpr std::string_view kProgram = "korvane-gost";
 constexpr std::string_view kKeyVariable = "KORVANE_GOST_KEY";
@@ -150,44 +151,19 @@ std::optional<Invocation> Parse(const std::vector<std::string_view>& args)
     return invocation;
 }
 
-// Holds a secret and overwrites it when done, so it does not linger in freed memory.
-class Secret {
-public:
-    Secret() = default;
-    explicit Secret(std::string text) : text_(std::move(text)) {}
-    ~Secret() { Wipe(); }
-    Secret(const Secret&) = delete;
-    Secret& operator=(const Secret&) = delete;
-    Secret(Secret&& other) noexcept : text_(std::move(other.text_)) {}
-    Secret& operator=(Secret&& other) noexcept
-    {
-        Wipe();
-        text_ = std::move(other.text_);
-        return *this;
-    }
-
-    [[nodiscard]] const std::string& text() const noexcept { return text_; }
-    std::string& text() noexcept { return text_; }
-
-private:
-    void Wipe() noexcept { korvane::WipeSecret(text_); }
-
-    std::string text_;
-};
-
 std::error_code LastSystemError()
 {
     return errno != 0 ? std::error_code(errno, std::generic_category()) : std::make_error_code(std::errc::io_error);
 }
 
-Secret ReadKeyFile(const fs::path& path)
+SecretText ReadKeyFile(const fs::path& path)
 {
     errno = 0;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         throw Failure("cannot read key file " + Quoted(path) + ": " + LastSystemError().message());
     }
-    Secret key(std::string{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()});
+    SecretText key(std::string{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()});
     if (in.bad()) {
         throw Failure("cannot read key file " + Quoted(path) + ": " + LastSystemError().message());
     }
@@ -202,15 +178,15 @@ Secret ReadKeyFile(const fs::path& path)
 }
 
 // The key in Windows-1252, from the first source that is there.
-Secret ObtainKey(const Invocation& invocation)
+SecretText ObtainKey(const Invocation& invocation)
 {
-    Secret utf8;
+    SecretText utf8;
     if (invocation.keyFile) {
         utf8 = ReadKeyFile(*invocation.keyFile);
     } else if (std::optional<std::string> variable = korvane::TakeSecretFromEnvironment(kKeyVariable.data())) {
-        utf8 = Secret(std::move(*variable));
+        utf8 = SecretText(std::move(*variable));
     } else if (std::optional<std::string> typed = korvane::terminal::ReadSecretLine("Key: ")) {
-        utf8 = Secret(std::move(*typed));
+        utf8 = SecretText(std::move(*typed));
     } else {
         throw UsageError("no key: give --key-file FILE or set KORVANE_GOST_KEY (there is no terminal to ask on)");
     }
@@ -218,7 +194,7 @@ Secret ObtainKey(const Invocation& invocation)
         throw Failure("the key is empty");
     }
     try {
-        return Secret(korvane::Utf8ToWindows1252(utf8.text()));
+        return SecretText(korvane::Utf8ToWindows1252(utf8.text()));
     } catch (const korvane::TextConversionError& error) {
         throw Failure(std::string("key: ") + error.what());
     }
@@ -337,7 +313,7 @@ void RunFileCommand(const Invocation& invocation)
         throw Failure(Describe(checked, decrypt, in, out));
     }
 
-    const Secret key = ObtainKey(invocation);
+    const SecretText key = ObtainKey(invocation);
     korvane::clsCrypGost cipher;
     std::error_code ignored;
     if (fs::file_size(in, ignored) >= kProgressBarMinimum && !ignored && korvane::terminal::StderrIsTerminal()) {
@@ -366,14 +342,14 @@ void RunStringCommand(const Invocation& invocation)
 {
     const bool decrypt = invocation.command == Command::DecryptString;
     std::string text = ToWindows1252(invocation.operands[0], decrypt ? "HEX" : "TEXT");
-    const Secret key = ObtainKey(invocation);
+    const SecretText key = ObtainKey(invocation);
     korvane::clsCrypGost cipher;
     if (!decrypt) {
         PrintLine(cipher.EncryptString(text, key.text(), true));
         return;
     }
     try {
-        Secret plain(cipher.DecryptString(text, key.text(), true));
+        SecretText plain(cipher.DecryptString(text, key.text(), true));
         PrintLine(korvane::Windows1252ToUtf8(plain.text()));
     } catch (const korvane::GostError& error) {
         throw Failure(WrongKeyOrDamaged(error));

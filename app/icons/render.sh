@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Renders the committed window icons from korvane.svg (needs rsvg-convert and ImageMagick).
+# Renders the committed window icons from korvane.svg (needs rsvg-convert and ImageMagick: bash scripts/setup icons).
 # Run it after editing the drawing; the build uses the PNG and ICO files as they are committed.
 set -euo pipefail
 cd "$(dirname "$0")"

@@ -242,23 +242,6 @@ TEST(ConnectionStringTest, MovedFromStringHoldsNothing)
     EXPECT_TRUE(Text(second).contains(QStringLiteral("PWD={segredo};")));
 }
 
-// The run wipes its copy of the password after connecting; the window's field shares those
-// characters and must still show what the operator typed.
-TEST(WipeSecretTest, EmptiesItsOwnCopyAndLeavesASharedOneAlone)
-{
-    const QString field = QStringLiteral("segredo").repeated(3);
-    QString shared = field;
-    WipeSecret(shared);
-    EXPECT_TRUE(shared.isEmpty());
-    EXPECT_EQ(field, QStringLiteral("segredosegredosegredo"));
-
-    QString own = field;
-    own.detach();
-    WipeSecret(own);
-    EXPECT_TRUE(own.isEmpty());
-    EXPECT_EQ(field, QStringLiteral("segredosegredosegredo"));
-}
-
 TEST(OdbcErrorTest, NumberIsFirstNonZeroNativeAndDescriptionEveryText)
 {
     const OdbcError error({{QStringLiteral("08001"), 0, QStringLiteral("Unable to connect")},

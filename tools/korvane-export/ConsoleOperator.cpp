@@ -1,9 +1,9 @@
 #include "ConsoleOperator.h"
 
-#include "Console.h"
 #include "ConnectionString.h"
 #include "SecretText.h"
 #include "Terminal.h"
+#include "WipeSecret.h"
 
 #include <QStringList>
 #include <QtGlobal>
@@ -49,7 +49,7 @@ QString ConsoleOperator::passwordText() const
 {
     if (m_fields.password)
         return *m_fields.password;
-    if (!console::StdinIsTerminal())
+    if (!terminal::StdinIsTerminal())
         return QString();
     std::optional<std::string> typed = terminal::ReadSecretLine("Palavra-passe: ");
     if (!typed)
@@ -75,7 +75,7 @@ Answer ConsoleOperator::askOkCancel(const QString& text, const QString& title)
     if (m_fields.yes)
         return Answer::Ok;
     const QString question = title + QLatin1Char(' ') + text;
-    if (!console::StdinIsTerminal()) {
+    if (!terminal::StdinIsTerminal()) {
         WriteLine(stderr, question + QStringLiteral(" Cancelar (sem terminal para perguntar; --yes sobrepõe)"));
         return Answer::Cancel;
     }
