@@ -1,4 +1,4 @@
-#include "ChooserListing.h"
+#include "app/ChooserListing.h"
 
 #include <QFileSystemModel>
 #include <QLocale>

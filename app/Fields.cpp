@@ -1,6 +1,6 @@
-#include "Fields.h"
+#include "app/Fields.h"
 
-#include "MainMod.h"
+#include "app/MainMod.h"
 
 #include <QFocusEvent>
 #include <QKeyEvent>

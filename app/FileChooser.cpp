@@ -1,6 +1,6 @@
-#include "FileChooser.h"
+#include "app/FileChooser.h"
 
-#include "ChooserListing.h"
+#include "app/ChooserListing.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "GuiThreadOperator.h"
+#include "app/GuiThreadOperator.h"
 
 #include <QThread>
 

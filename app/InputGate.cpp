@@ -1,4 +1,4 @@
-#include "InputGate.h"
+#include "app/InputGate.h"
 
 #include <QEvent>
 #include <QKeyEvent>

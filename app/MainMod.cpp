@@ -1,4 +1,4 @@
-#include "MainMod.h"
+#include "app/MainMod.h"
 
 #include <QLineEdit>
 

@@ -1,4 +1,4 @@
-#include "RunThread.h"
+#include "app/RunThread.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "Translator.h"
+#include "app/Translator.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>

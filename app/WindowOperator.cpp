@@ -1,6 +1,6 @@
-#include "WindowOperator.h"
+#include "app/WindowOperator.h"
 
-#include "MessageBoxes.h"
+#include "app/MessageBoxes.h"
 
 #include <QGuiApplication>
 #include <QLineEdit>

@@ -1,13 +1,13 @@
-#include "frmKorvane.h"
+#include "app/frmKorvane.h"
 
-#include "ExportTerminals.h"
-#include "Fields.h"
-#include "FileChooser.h"
-#include "GuiThreadOperator.h"
-#include "InputGate.h"
-#include "MessageBoxes.h"
-#include "RunThread.h"
-#include "WindowOperator.h"
+#include "export/ExportTerminals.h"
+#include "app/Fields.h"
+#include "app/FileChooser.h"
+#include "app/GuiThreadOperator.h"
+#include "app/InputGate.h"
+#include "app/MessageBoxes.h"
+#include "app/RunThread.h"
+#include "app/WindowOperator.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

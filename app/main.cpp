@@ -1,8 +1,8 @@
-#include "FileChooser.h"
-#include "MessageBoxes.h"
-#include "ProcessSecrets.h"
-#include "Translator.h"
-#include "frmKorvane.h"
+#include "app/FileChooser.h"
+#include "app/MessageBoxes.h"
+#include "process/ProcessSecrets.h"
+#include "app/Translator.h"
+#include "app/frmKorvane.h"
 
 #include <QApplication>
 

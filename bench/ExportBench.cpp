@@ -13,12 +13,12 @@
 // the figure is the largest over the runs, which in practice is the first, made before any
 // other large allocation in this process.
 
-#include "ExportBench.h"
-#include "PeakMemory.h"
+#include "bench/ExportBench.h"
+#include "bench/PeakMemory.h"
 
-#include "ExportTerminals.h"
-#include "ScriptedOperator.h"
-#include "ServerProcess.h"
+#include "export/ExportTerminals.h"
+#include "tests/support/ScriptedOperator.h"
+#include "tests/support/ServerProcess.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -14,11 +14,11 @@
 // openssl enc -aes-256-cbc -pbkdf2 on the same file is timed beside, for reference only: it is
 // what people use to encrypt a file, with a different cipher.
 
-#include "FileBench.h"
-#include "PeakMemory.h"
+#include "bench/FileBench.h"
+#include "bench/PeakMemory.h"
 
-#include "GostFiles.h"
-#include "clsCrypGost.h"
+#include "crypto/GostFiles.h"
+#include "crypto/clsCrypGost.h"
 
 #include <algorithm>
 #include <chrono>

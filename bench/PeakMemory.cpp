@@ -1,4 +1,4 @@
-#include "PeakMemory.h"
+#include "bench/PeakMemory.h"
 
 #if defined(__linux__)
 #include <fstream>

@@ -15,9 +15,9 @@
 //   file_decrypt_vs_memory <ratio>
 //   file_peak_rss_mb <MiB>
 
-#include "ExportBench.h"
-#include "FileBench.h"
-#include "clsCrypGost.h"
+#include "bench/ExportBench.h"
+#include "bench/FileBench.h"
+#include "crypto/clsCrypGost.h"
 
 #include <botan/block_cipher.h>
 #include <botan/cipher_mode.h>

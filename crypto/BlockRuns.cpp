@@ -1,7 +1,7 @@
-#include "detail/BlockRuns.h"
+#include "crypto/detail/BlockRuns.h"
 
-#include "detail/ByteOrder.h"
-#include "detail/SecureWipe.h"
+#include "crypto/detail/ByteOrder.h"
+#include "crypto/detail/SecureWipe.h"
 
 #include <array>
 #include <cstddef>
@@ -48,17 +48,17 @@ public:
     explicit RunKeys(const SubKeys& subKeys) noexcept
     {
         for (std::size_t j = 0; j < kSubKeyCount; ++j) {
-            keys_[j] = {subKeys[j], subKeys[j] - 1};
+            m_keys[j] = {subKeys[j], subKeys[j] - 1};
         }
     }
-    ~RunKeys() { SecureWipe(keys_.data(), sizeof(keys_)); }
+    ~RunKeys() { SecureWipe(m_keys.data(), sizeof(m_keys)); }
     RunKeys(const RunKeys&) = delete;
     RunKeys& operator=(const RunKeys&) = delete;
 
-    [[nodiscard]] const RoundKey& operator[](std::size_t j) const noexcept { return keys_[j]; }
+    [[nodiscard]] const RoundKey& operator[](std::size_t j) const noexcept { return m_keys[j]; }
 
 private:
-    RoundKeys keys_{};
+    RoundKeys m_keys{};
 };
 
 KORVANE_ALWAYS_INLINE std::uint32_t XorRoundPortable(std::uint32_t y, std::uint32_t x, const RoundKey& key) noexcept
@@ -174,15 +174,15 @@ void EncryptRunWith(const SubKeys& subKeys, std::uint8_t* data, std::size_t bloc
 // Decryption keeps the plain subkeys; the copy exists for the aliasing reason above.
 class PlainRunKeys {
 public:
-    explicit PlainRunKeys(const SubKeys& subKeys) noexcept : keys_(subKeys) {}
-    ~PlainRunKeys() { SecureWipe(keys_.data(), sizeof(keys_)); }
+    explicit PlainRunKeys(const SubKeys& subKeys) noexcept : m_keys(subKeys) {}
+    ~PlainRunKeys() { SecureWipe(m_keys.data(), sizeof(m_keys)); }
     PlainRunKeys(const PlainRunKeys&) = delete;
     PlainRunKeys& operator=(const PlainRunKeys&) = delete;
 
-    [[nodiscard]] const SubKeys& Keys() const noexcept { return keys_; }
+    [[nodiscard]] const SubKeys& Keys() const noexcept { return m_keys; }
 
 private:
-    SubKeys keys_;
+    SubKeys m_keys;
 };
 
 // One round step of DecryptBlock(R, L) for every block of a group: b ^= F(a, kb), a ^= F(b, ka).

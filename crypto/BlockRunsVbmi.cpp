@@ -1,4 +1,4 @@
-#include "detail/BlockRuns.h"
+#include "crypto/detail/BlockRuns.h"
 
 #if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
 #define KORVANE_VBMI_RUN 1
@@ -6,8 +6,8 @@
 
 #ifdef KORVANE_VBMI_RUN
 
-#include "detail/ByteOrder.h"
-#include "detail/SecureWipe.h"
+#include "crypto/detail/ByteOrder.h"
+#include "crypto/detail/SecureWipe.h"
 
 #include <array>
 #include <cstddef>

@@ -1,6 +1,6 @@
-#include "detail/FileSystem.h"
+#include "crypto/detail/FileSystem.h"
 
-#include "detail/Platform.h"
+#include "crypto/detail/Platform.h"
 
 #include <atomic>
 #include <cerrno>
@@ -96,14 +96,14 @@ public:
     {
         sigset_t all;
         sigfillset(&all);
-        pthread_sigmask(SIG_BLOCK, &all, &previous_);
+        pthread_sigmask(SIG_BLOCK, &all, &m_previous);
     }
-    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &m_previous, nullptr); }
     SignalsHeld(const SignalsHeld&) = delete;
     SignalsHeld& operator=(const SignalsHeld&) = delete;
 
 private:
-    sigset_t previous_{};
+    sigset_t m_previous{};
 };
 
 std::error_code WriteAll(int fd, const std::uint8_t* data, std::size_t size) noexcept
@@ -130,31 +130,31 @@ std::error_code WriteAll(int fd, const std::uint8_t* data, std::size_t size) noe
 
 InputFile::~InputFile()
 {
-    if (fd_ >= 0) {
-        close(fd_);
+    if (m_fd >= 0) {
+        close(m_fd);
     }
 }
 
 std::error_code InputFile::Open(const fs::path& path) noexcept
 {
     // Without O_NONBLOCK a FIFO put in the file's place would hold the open until a writer came.
-    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd_ < 0) {
+    m_fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (m_fd < 0) {
         return LastSystemError();
     }
     struct stat info {};
-    if (fstat(fd_, &info) != 0) {
+    if (fstat(m_fd, &info) != 0) {
         return LastSystemError();
     }
     if (!S_ISREG(info.st_mode)) {
         return std::make_error_code(S_ISDIR(info.st_mode) ? std::errc::is_a_directory : std::errc::not_supported);
     }
-    if (fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK) != 0) {
+    if (fcntl(m_fd, F_SETFL, fcntl(m_fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         return LastSystemError();
     }
-    length_ = static_cast<std::uint64_t>(info.st_size);
+    m_length = static_cast<std::uint64_t>(info.st_size);
 #ifdef POSIX_FADV_SEQUENTIAL
-    static_cast<void>(posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL));
+    static_cast<void>(posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL));
 #endif
     return {};
 }
@@ -162,7 +162,7 @@ std::error_code InputFile::Open(const fs::path& path) noexcept
 std::error_code InputFile::Read(std::uint8_t* into, std::size_t size) noexcept
 {
     while (size > 0) {
-        const ssize_t n = read(fd_, into, size);
+        const ssize_t n = read(m_fd, into, size);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -182,7 +182,7 @@ std::error_code InputFile::ExpectEnd() noexcept
 {
     std::uint8_t extra = 0;
     for (;;) {
-        const ssize_t n = read(fd_, &extra, 1);
+        const ssize_t n = read(m_fd, &extra, 1);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -198,16 +198,16 @@ SaveFile::~SaveFile() { Discard(); }
 std::error_code SaveFile::Open(const fs::path& target, bool replacing, Temporary temporary) noexcept
 {
     try {
-        target_ = target;
+        m_target = target;
         const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-        folder_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        m_folder = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 #ifdef O_PATH
-        if (folder_ < 0 && errno == EACCES) {
+        if (m_folder < 0 && errno == EACCES) {
             // A folder we may write in but not list: names still work through O_PATH.
-            folder_ = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            m_folder = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         }
 #endif
-        if (folder_ < 0) {
+        if (m_folder < 0) {
             return LastSystemError();
         }
 
@@ -220,37 +220,37 @@ std::error_code SaveFile::Open(const fs::path& target, bool replacing, Temporary
 #ifdef O_TMPFILE
         // The unnamed file is linked in at Commit through /proc/self/fd, which needs no privilege.
         if (temporary == Temporary::Unnamed && access("/proc/self/fd", X_OK) == 0) {
-            fd_ = openat(folder_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-            if (fd_ < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != ENOENT && errno != EINVAL) {
+            m_fd = openat(m_folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+            if (m_fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != ENOENT && errno != EINVAL) {
                 return LastSystemError();
             }
         }
 #else
         static_cast<void>(temporary);
 #endif
-        if (fd_ < 0) {
+        if (m_fd < 0) {
             const SignalsHeld held;
-            for (int attempt = 0; attempt < kNameAttempts && fd_ < 0; ++attempt) {
+            for (int attempt = 0; attempt < kNameAttempts && m_fd < 0; ++attempt) {
                 const std::string name = TemporaryName();
-                fd_ = openat(folder_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-                if (fd_ >= 0) {
-                    temporaryName_ = name;
-                    slot_ = RegisterPending(folder_, name);
+                m_fd = openat(m_folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+                if (m_fd >= 0) {
+                    m_temporaryName = name;
+                    m_slot = RegisterPending(m_folder, name);
                 } else if (errno != EEXIST) {
                     return LastSystemError();
                 }
             }
-            if (fd_ < 0) {
+            if (m_fd < 0) {
                 return std::make_error_code(std::errc::file_exists);
             }
         }
 
         if (replacing) {
             // Owner and group as far as the process may give them; the bits exactly, umask aside.
-            if (fchown(fd_, old.st_uid, old.st_gid) != 0) {
-                static_cast<void>(fchown(fd_, static_cast<uid_t>(-1), old.st_gid));
+            if (fchown(m_fd, old.st_uid, old.st_gid) != 0) {
+                static_cast<void>(fchown(m_fd, static_cast<uid_t>(-1), old.st_gid));
             }
-            if (fchmod(fd_, mode) != 0) {
+            if (fchmod(m_fd, mode) != 0) {
                 return LastSystemError();
             }
         }
@@ -264,54 +264,54 @@ std::error_code SaveFile::Open(const fs::path& target, bool replacing, Temporary
 
 std::error_code SaveFile::Write(const std::uint8_t* data, std::size_t size) noexcept
 {
-    if (const std::error_code reason = WriteAll(fd_, data, size)) {
+    if (const std::error_code reason = WriteAll(m_fd, data, size)) {
         return reason;
     }
 #ifdef SYNC_FILE_RANGE_WRITE
     // Starts the writeback of this piece without waiting for it: the disk works while the next
     // piece is ciphered, and the fsync of Commit finds most of the file already there.
-    static_cast<void>(sync_file_range(fd_, static_cast<off_t>(written_), static_cast<off_t>(size),
+    static_cast<void>(sync_file_range(m_fd, static_cast<off_t>(m_written), static_cast<off_t>(size),
                                       SYNC_FILE_RANGE_WRITE));
 #endif
-    written_ += size;
+    m_written += size;
     return {};
 }
 
 std::error_code SaveFile::Commit() noexcept
 {
     try {
-        if (fsync(fd_) != 0) {
+        if (fsync(m_fd) != 0) {
             return LastSystemError();
         }
-        if (temporaryName_.empty()) {
-            const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+        if (m_temporaryName.empty()) {
+            const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
             const SignalsHeld held;
-            for (int attempt = 0; attempt < kNameAttempts && temporaryName_.empty(); ++attempt) {
+            for (int attempt = 0; attempt < kNameAttempts && m_temporaryName.empty(); ++attempt) {
                 const std::string name = TemporaryName();
-                if (linkat(AT_FDCWD, self.c_str(), folder_, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-                    temporaryName_ = name;
-                    slot_ = RegisterPending(folder_, name);
+                if (linkat(AT_FDCWD, self.c_str(), m_folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                    m_temporaryName = name;
+                    m_slot = RegisterPending(m_folder, name);
                 } else if (errno != EEXIST) {
                     return LastSystemError();
                 }
             }
-            if (temporaryName_.empty()) {
+            if (m_temporaryName.empty()) {
                 return std::make_error_code(std::errc::file_exists);
             }
         }
-        if (renameat(folder_, temporaryName_.c_str(), folder_, target_.filename().c_str()) != 0) {
+        if (renameat(m_folder, m_temporaryName.c_str(), m_folder, m_target.filename().c_str()) != 0) {
             return LastSystemError();
         }
-        temporaryName_.clear();
-        if (!ReleasePending(slot_)) {
-            folder_ = -1; // a signal handler holds it: it is left open for the little time that remains
+        m_temporaryName.clear();
+        if (!ReleasePending(m_slot)) {
+            m_folder = -1; // a signal handler holds it: it is left open for the little time that remains
         }
-        slot_ = -1;
-        close(fd_);
-        fd_ = -1;
+        m_slot = -1;
+        close(m_fd);
+        m_fd = -1;
         // The rename itself reaches the disk only with the folder. Some file systems cannot
         // flush a folder (EINVAL), and one opened without read access cannot be (EBADF).
-        if (folder_ >= 0 && fsync(folder_) != 0 && errno != EINVAL && errno != EBADF) {
+        if (m_folder >= 0 && fsync(m_folder) != 0 && errno != EINVAL && errno != EBADF) {
             return LastSystemError();
         }
         return {};
@@ -324,31 +324,31 @@ std::error_code SaveFile::Commit() noexcept
 
 fs::path SaveFile::TemporaryPath() const
 {
-    if (temporaryName_.empty()) {
+    if (m_temporaryName.empty()) {
         return {};
     }
-    return (target_.has_parent_path() ? target_.parent_path() : fs::path(".")) / temporaryName_;
+    return (m_target.has_parent_path() ? m_target.parent_path() : fs::path(".")) / m_temporaryName;
 }
 
 void SaveFile::Discard() noexcept
 {
     bool folderFree = true;
-    if (!temporaryName_.empty() && folder_ >= 0) {
-        folderFree = ReleasePending(slot_);
+    if (!m_temporaryName.empty() && m_folder >= 0) {
+        folderFree = ReleasePending(m_slot);
         if (folderFree) {
-            unlinkat(folder_, temporaryName_.c_str(), 0);
+            unlinkat(m_folder, m_temporaryName.c_str(), 0);
         }
-        temporaryName_.clear();
+        m_temporaryName.clear();
     }
-    slot_ = -1;
-    if (fd_ >= 0) {
-        close(fd_);
-        fd_ = -1;
+    m_slot = -1;
+    if (m_fd >= 0) {
+        close(m_fd);
+        m_fd = -1;
     }
-    if (folder_ >= 0 && folderFree) {
-        close(folder_);
+    if (m_folder >= 0 && folderFree) {
+        close(m_folder);
     }
-    folder_ = -1;
+    m_folder = -1;
 }
 
 void DiscardUnfinishedSaves() noexcept
@@ -365,33 +365,33 @@ void DiscardUnfinishedSaves() noexcept
 
 InputFile::~InputFile()
 {
-    if (file_ != nullptr) {
-        std::fclose(file_);
+    if (m_file != nullptr) {
+        std::fclose(m_file);
     }
 }
 
 std::error_code InputFile::Open(const fs::path& path) noexcept
 {
-    file_ = OpenFile(path, "rb");
-    if (file_ == nullptr) {
+    m_file = OpenFile(path, "rb");
+    if (m_file == nullptr) {
         return LastSystemError();
     }
     struct _stat64 info {};
-    if (_fstat64(_fileno(file_), &info) != 0) {
+    if (_fstat64(_fileno(m_file), &info) != 0) {
         return LastSystemError();
     }
     if ((info.st_mode & _S_IFMT) != _S_IFREG) {
         return std::make_error_code(std::errc::not_supported);
     }
-    length_ = static_cast<std::uint64_t>(info.st_size);
+    m_length = static_cast<std::uint64_t>(info.st_size);
     return {};
 }
 
 std::error_code InputFile::Read(std::uint8_t* into, std::size_t size) noexcept
 {
     errno = 0;
-    if (std::fread(into, 1, size, file_) != size) {
-        return std::ferror(file_) != 0 ? LastSystemError() : std::make_error_code(std::errc::io_error);
+    if (std::fread(into, 1, size, m_file) != size) {
+        return std::ferror(m_file) != 0 ? LastSystemError() : std::make_error_code(std::errc::io_error);
     }
     return {};
 }
@@ -399,10 +399,10 @@ std::error_code InputFile::Read(std::uint8_t* into, std::size_t size) noexcept
 std::error_code InputFile::ExpectEnd() noexcept
 {
     errno = 0;
-    if (std::fgetc(file_) != EOF) {
+    if (std::fgetc(m_file) != EOF) {
         return std::make_error_code(std::errc::io_error);
     }
-    return std::ferror(file_) != 0 ? LastSystemError() : std::error_code{};
+    return std::ferror(m_file) != 0 ? LastSystemError() : std::error_code{};
 }
 
 SaveFile::~SaveFile() { Discard(); }
@@ -410,14 +410,14 @@ SaveFile::~SaveFile() { Discard(); }
 std::error_code SaveFile::Open(const fs::path& target, bool, Temporary) noexcept
 {
     try {
-        target_ = target;
+        m_target = target;
         const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
         for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
             const std::string name = TemporaryName();
             errno = 0;
-            file_ = OpenFile(folder / name, "wbx");
-            if (file_ != nullptr) {
-                temporaryName_ = name;
+            m_file = OpenFile(folder / name, "wbx");
+            if (m_file != nullptr) {
+                m_temporaryName = name;
                 return {};
             }
             if (errno != EEXIST) {
@@ -435,7 +435,7 @@ std::error_code SaveFile::Open(const fs::path& target, bool, Temporary) noexcept
 std::error_code SaveFile::Write(const std::uint8_t* data, std::size_t size) noexcept
 {
     errno = 0;
-    if (std::fwrite(data, 1, size, file_) != size) {
+    if (std::fwrite(data, 1, size, m_file) != size) {
         return LastSystemError();
     }
     return {};
@@ -444,40 +444,40 @@ std::error_code SaveFile::Write(const std::uint8_t* data, std::size_t size) noex
 std::error_code SaveFile::Commit() noexcept
 {
     errno = 0;
-    if (std::fflush(file_) != 0 || _commit(_fileno(file_)) != 0) {
+    if (std::fflush(m_file) != 0 || _commit(_fileno(m_file)) != 0) {
         return LastSystemError();
     }
-    std::FILE* file = file_;
-    file_ = nullptr;
+    std::FILE* file = m_file;
+    m_file = nullptr;
     if (std::fclose(file) != 0) {
         return LastSystemError();
     }
     std::error_code reason;
-    fs::rename(TemporaryPath(), target_, reason);
+    fs::rename(TemporaryPath(), m_target, reason);
     if (!reason) {
-        temporaryName_.clear();
+        m_temporaryName.clear();
     }
     return reason;
 }
 
 fs::path SaveFile::TemporaryPath() const
 {
-    if (temporaryName_.empty()) {
+    if (m_temporaryName.empty()) {
         return {};
     }
-    return (target_.has_parent_path() ? target_.parent_path() : fs::path(".")) / temporaryName_;
+    return (m_target.has_parent_path() ? m_target.parent_path() : fs::path(".")) / m_temporaryName;
 }
 
 void SaveFile::Discard() noexcept
 {
-    if (file_ != nullptr) {
-        std::fclose(file_);
-        file_ = nullptr;
+    if (m_file != nullptr) {
+        std::fclose(m_file);
+        m_file = nullptr;
     }
-    if (!temporaryName_.empty()) {
+    if (!m_temporaryName.empty()) {
         std::error_code ignored;
         fs::remove(TemporaryPath(), ignored);
-        temporaryName_.clear();
+        m_temporaryName.clear();
     }
 }
 

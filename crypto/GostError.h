@@ -18,11 +18,11 @@ public:
     static constexpr std::int32_t kIncorrectSizeDescriptor = -2147221504; // 0x80040000
 
     GostError(std::int32_t Number, const std::string& Description)
-        : std::runtime_error(Description), number_(Number)
+        : std::runtime_error(Description), m_number(Number)
     {
     }
 
-    [[nodiscard]] std::int32_t Number() const noexcept { return number_; }
+    [[nodiscard]] std::int32_t Number() const noexcept { return m_number; }
     [[nodiscard]] std::string Description() const { return what(); }
 
     [[nodiscard]] static GostError SubscriptOutOfRange()
@@ -36,7 +36,7 @@ public:
     }
 
 private:
-    std::int32_t number_;
+    std::int32_t m_number;
 };
 
 } // namespace korvane

@@ -1,8 +1,8 @@
-#include "GostFiles.h"
+#include "crypto/GostFiles.h"
 
-#include "clsCrypGost.h"
-#include "detail/FileSystem.h"
-#include "detail/LayoutStream.h"
+#include "crypto/clsCrypGost.h"
+#include "crypto/detail/FileSystem.h"
+#include "crypto/detail/LayoutStream.h"
 
 #include <new>
 
@@ -94,36 +94,36 @@ FileOperationResult Check(const fs::path& inFile, const fs::path& outFile, bool 
 class FileEnds final : public detail::StreamEnds {
 public:
     FileEnds(detail::InputFile& input, const OutFileTarget& target)
-        : input_(input), target_(target), remaining_(input.Length())
+        : m_input(input), m_target(target), m_remaining(input.Length())
     {
     }
 
     void Read(std::uint8_t* into, std::size_t size) override
     {
-        Require(Failure::ReadFailed, input_.Read(into, size));
-        remaining_ -= size;
-        if (remaining_ == 0) {
+        Require(Failure::ReadFailed, m_input.Read(into, size));
+        m_remaining -= size;
+        if (m_remaining == 0) {
             CheckEnd();
         }
     }
 
     void OpenOutput() override
     {
-        Require(Failure::WriteFailed, save_.Open(target_.path, target_.type == fs::file_type::regular));
+        Require(Failure::WriteFailed, m_save.Open(m_target.path, m_target.type == fs::file_type::regular));
     }
 
     void Write(const std::uint8_t* data, std::size_t size) override
     {
-        Require(Failure::WriteFailed, save_.Write(data, size));
+        Require(Failure::WriteFailed, m_save.Write(data, size));
     }
 
     // After the stream: the input ended where it should, and the new file takes OutFile's place.
     void Commit()
     {
-        if (!endChecked_) {
+        if (!m_endChecked) {
             CheckEnd();
         }
-        Require(Failure::WriteFailed, save_.Commit());
+        Require(Failure::WriteFailed, m_save.Commit());
     }
 
 private:
@@ -137,15 +137,15 @@ private:
     // A file that grew while it was read is as unreadable as one that shrank.
     void CheckEnd()
     {
-        endChecked_ = true;
-        Require(Failure::ReadFailed, input_.ExpectEnd());
+        m_endChecked = true;
+        Require(Failure::ReadFailed, m_input.ExpectEnd());
     }
 
-    detail::InputFile& input_;
-    const OutFileTarget& target_;
-    detail::SaveFile save_;
-    std::uint64_t remaining_;
-    bool endChecked_ = false;
+    detail::InputFile& m_input;
+    const OutFileTarget& m_target;
+    detail::SaveFile m_save;
+    std::uint64_t m_remaining;
+    bool m_endChecked = false;
 };
 
 FileOperationResult RunFileOperation(clsCrypGost& cipher, const fs::path& inFile, const fs::path& outFile,

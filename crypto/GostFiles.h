@@ -1,7 +1,7 @@
 #pragma once
 
-#include "GostError.h"
-#include "detail/LayoutStream.h"
+#include "crypto/GostError.h"
+#include "crypto/detail/LayoutStream.h"
 
 #include <cstddef>
 #include <filesystem>

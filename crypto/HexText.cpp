@@ -1,4 +1,4 @@
-#include "detail/HexText.h"
+#include "crypto/detail/HexText.h"
 
 namespace korvane::detail {
 namespace {

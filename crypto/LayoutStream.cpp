@@ -1,10 +1,10 @@
-#include "detail/LayoutStream.h"
+#include "crypto/detail/LayoutStream.h"
 
-#include "clsCrypGost.h"
-#include "detail/BlockRuns.h"
-#include "detail/ByteOrder.h"
-#include "detail/Layout.h"
-#include "detail/SecureWipe.h"
+#include "crypto/clsCrypGost.h"
+#include "crypto/detail/BlockRuns.h"
+#include "crypto/detail/ByteOrder.h"
+#include "crypto/detail/Layout.h"
+#include "crypto/detail/SecureWipe.h"
 
 #include <algorithm>
 #include <cstring>
@@ -19,18 +19,18 @@ static_assert(kStreamBufferSize % kBlockSize == 0 && kStreamBufferSize >= kMinLa
 class StreamBuffer {
 public:
     explicit StreamBuffer(std::uint64_t total)
-        : bytes_(static_cast<std::size_t>(std::min<std::uint64_t>(total, kStreamBufferSize)))
+        : m_bytes(static_cast<std::size_t>(std::min<std::uint64_t>(total, kStreamBufferSize)))
     {
     }
-    ~StreamBuffer() { SecureWipe(bytes_.data(), bytes_.size()); }
+    ~StreamBuffer() { SecureWipe(m_bytes.data(), m_bytes.size()); }
     StreamBuffer(const StreamBuffer&) = delete;
     StreamBuffer& operator=(const StreamBuffer&) = delete;
 
-    [[nodiscard]] std::uint8_t* data() noexcept { return bytes_.data(); }
-    [[nodiscard]] std::size_t size() const noexcept { return bytes_.size(); }
+    [[nodiscard]] std::uint8_t* data() noexcept { return m_bytes.data(); }
+    [[nodiscard]] std::size_t size() const noexcept { return m_bytes.size(); }
 
 private:
-    std::vector<std::uint8_t> bytes_;
+    std::vector<std::uint8_t> m_bytes;
 };
 
 } // namespace
@@ -64,8 +64,8 @@ void LayoutStream::Encrypt(clsCrypGost& cipher, StreamEnds& ends, std::uint64_t 
     if (dataLength > kMaxDataLength) {
         throw GostError::SubscriptOutOfRange();
     }
-    const std::uint32_t word1 = cipher.randomWord_() & kRandomWordMask;
-    const std::uint32_t word2 = cipher.randomWord_() & kRandomWordMask;
+    const std::uint32_t word1 = cipher.m_randomWord() & kRandomWordMask;
+    const std::uint32_t word2 = cipher.m_randomWord() & kRandomWordMask;
     store_le32(p + kRandomWord1Offset, word1);
     store_le32(p + kRandomWord2Offset, word2);
     store_le32(p + kSizeDescriptorOffset, static_cast<std::uint32_t>(dataLength));
@@ -82,7 +82,7 @@ void LayoutStream::Encrypt(clsCrypGost& cipher, StreamEnds& ends, std::uint64_t 
         // those of EncryptByte on the whole layout.
         for (std::size_t i = static_cast<std::size_t>(pieceBegin); i < pieceEnd;) {
             const std::size_t end = std::min<std::size_t>(progress.RunEnd(i), static_cast<std::size_t>(pieceEnd));
-            EncryptRun(cipher.cipher_.SubKey(), p + (i - pieceBegin), (end - i) / kBlockSize, chain);
+            EncryptRun(cipher.m_cipher.SubKey(), p + (i - pieceBegin), (end - i) / kBlockSize, chain);
             i = end;
             progress.Step(end - kBlockSize);
         }
@@ -119,10 +119,10 @@ void LayoutStream::Decrypt(clsCrypGost& cipher, StreamEnds& ends, std::uint64_t 
     {
         std::uint32_t l0 = load_be32(p);
         std::uint32_t r0 = load_be32(p + 4);
-        cipher.cipher_.DecryptBlock(r0, l0);
+        cipher.m_cipher.DecryptBlock(r0, l0);
         std::uint32_t l1 = load_be32(p + 8);
         std::uint32_t r1 = load_be32(p + 12);
-        cipher.cipher_.DecryptBlock(r1, l1);
+        cipher.m_cipher.DecryptBlock(r1, l1);
         l1 ^= load_be32(p);
         std::uint8_t descriptor[4];
         store_be32(descriptor, l1);
@@ -143,7 +143,7 @@ void LayoutStream::Decrypt(clsCrypGost& cipher, StreamEnds& ends, std::uint64_t 
         }
         for (std::size_t i = static_cast<std::size_t>(pieceBegin); i < pieceEnd;) {
             const std::size_t end = std::min<std::size_t>(progress.RunEnd(i), static_cast<std::size_t>(pieceEnd));
-            DecryptRun(cipher.cipher_.SubKey(), p + (i - pieceBegin), (end - i) / kBlockSize, chain);
+            DecryptRun(cipher.m_cipher.SubKey(), p + (i - pieceBegin), (end - i) / kBlockSize, chain);
             i = end;
             progress.Step(end - kBlockSize);
         }

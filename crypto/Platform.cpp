@@ -1,4 +1,4 @@
-#include "detail/Platform.h"
+#include "crypto/detail/Platform.h"
 
 #include <cerrno>
 #include <system_error>

@@ -1,4 +1,4 @@
-#include "Windows1252.h"
+#include "crypto/Windows1252.h"
 
 #include <array>
 #include <cstdint>
@@ -114,8 +114,8 @@ std::string DescribeFailure(TextConversionError::Kind kind, std::size_t offset, 
 } // namespace
 
 TextConversionError::TextConversionError(Kind kind, std::size_t offset, char32_t codePoint)
-    : std::runtime_error(DescribeFailure(kind, offset, codePoint)), kind_(kind), offset_(offset),
-      codePoint_(codePoint)
+    : std::runtime_error(DescribeFailure(kind, offset, codePoint)), m_kind(kind), m_offset(offset),
+      m_codePoint(codePoint)
 {
 }
 

@@ -22,16 +22,16 @@ public:
 
     TextConversionError(Kind kind, std::size_t offset, char32_t codePoint);
 
-    [[nodiscard]] Kind kind() const noexcept { return kind_; }
+    [[nodiscard]] Kind kind() const noexcept { return m_kind; }
     // Byte offset of the offending sequence in the UTF-8 input.
-    [[nodiscard]] std::size_t offset() const noexcept { return offset_; }
+    [[nodiscard]] std::size_t offset() const noexcept { return m_offset; }
     // The refused character; 0 for InvalidUtf8.
-    [[nodiscard]] char32_t codePoint() const noexcept { return codePoint_; }
+    [[nodiscard]] char32_t codePoint() const noexcept { return m_codePoint; }
 
 private:
-    Kind kind_;
-    std::size_t offset_;
-    char32_t codePoint_;
+    Kind m_kind;
+    std::size_t m_offset;
+    char32_t m_codePoint;
 };
 
 // Throws TextConversionError for invalid UTF-8 and for characters outside Windows-1252.

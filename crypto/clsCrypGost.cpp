@@ -1,12 +1,12 @@
-#include "clsCrypGost.h"
+#include "crypto/clsCrypGost.h"
 
-#include "GostFiles.h"
-#include "detail/BlockRuns.h"
-#include "detail/ByteOrder.h"
-#include "detail/HexText.h"
-#include "detail/Layout.h"
-#include "detail/Platform.h"
-#include "detail/SecureWipe.h"
+#include "crypto/GostFiles.h"
+#include "crypto/detail/BlockRuns.h"
+#include "crypto/detail/ByteOrder.h"
+#include "crypto/detail/HexText.h"
+#include "crypto/detail/Layout.h"
+#include "crypto/detail/Platform.h"
+#include "crypto/detail/SecureWipe.h"
 
 #include <cstring>
 #include <utility>
@@ -36,7 +36,7 @@ std::string ToString(const std::vector<std::uint8_t>& bytes)
 
 clsCrypGost::clsCrypGost() : clsCrypGost(detail::OsRandomWord) {}
 
-clsCrypGost::clsCrypGost(RandomWordSource RandomWord) : randomWord_(std::move(RandomWord)) {}
+clsCrypGost::clsCrypGost(RandomWordSource RandomWord) : m_randomWord(std::move(RandomWord)) {}
 
 clsCrypGost::~clsCrypGost() { WipeString(KeyText); }
 
@@ -48,7 +48,7 @@ void clsCrypGost::Key(std::string_view New_Value)
     // Everything that can fail comes before the first change, so a failure keeps the key in force.
     std::string newText(New_Value);
     detail::KeyBlock block = detail::MakeKeyBlock(New_Value);
-    cipher_.SetKey(block);
+    m_cipher.SetKey(block);
     detail::SecureWipe(block.data(), block.size());
     WipeString(KeyText);
     KeyText.swap(newText);
@@ -64,8 +64,8 @@ void clsCrypGost::EncryptByte(std::vector<std::uint8_t>& byteArray, std::string_
         throw GostError::SubscriptOutOfRange();
     }
     const std::size_t t = detail::EncryptedLength(n);
-    const std::uint32_t word1 = randomWord_() & detail::kRandomWordMask;
-    const std::uint32_t word2 = randomWord_() & detail::kRandomWordMask;
+    const std::uint32_t word1 = m_randomWord() & detail::kRandomWordMask;
+    const std::uint32_t word2 = m_randomWord() & detail::kRandomWordMask;
 
     // Grown once, to its final length, with the data copied once: in place when the capacity is
     // there, else straight to its offset in new storage.
@@ -92,7 +92,7 @@ void clsCrypGost::EncryptByte(std::vector<std::uint8_t>& byteArray, std::string_
     detail::ChainWords chain;
     for (std::size_t i = 0; i < t;) {
         const std::size_t end = progress.RunEnd(i);
-        detail::EncryptRun(cipher_.SubKey(), p + i, (end - i) / kBlockSize, chain);
+        detail::EncryptRun(m_cipher.SubKey(), p + i, (end - i) / kBlockSize, chain);
         i = end;
         progress.Step(end - kBlockSize);
     }
@@ -119,10 +119,10 @@ void clsCrypGost::DecryptByte(std::vector<std::uint8_t>& byteArray, std::string_
     {
         std::uint32_t l0 = load_be32(p);
         std::uint32_t r0 = load_be32(p + 4);
-        cipher_.DecryptBlock(r0, l0);
+        m_cipher.DecryptBlock(r0, l0);
         std::uint32_t l1 = load_be32(p + 8);
         std::uint32_t r1 = load_be32(p + 12);
-        cipher_.DecryptBlock(r1, l1);
+        m_cipher.DecryptBlock(r1, l1);
         l1 ^= load_be32(p);
         std::uint8_t descriptor[4];
         store_be32(descriptor, l1);
@@ -136,7 +136,7 @@ void clsCrypGost::DecryptByte(std::vector<std::uint8_t>& byteArray, std::string_
     detail::ChainWords chain;
     for (std::size_t i = 0; i < t;) {
         const std::size_t end = progress.RunEnd(i);
-        detail::DecryptRun(cipher_.SubKey(), p + i, (end - i) / kBlockSize, chain);
+        detail::DecryptRun(m_cipher.SubKey(), p + i, (end - i) / kBlockSize, chain);
         i = end;
         progress.Step(end - kBlockSize);
     }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "GostError.h"
-#include "detail/GostBlockCipher.h"
+#include "crypto/GostError.h"
+#include "crypto/detail/GostBlockCipher.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -107,9 +107,9 @@ private:
     // EncryptByte and DecryptByte over a stream, for the file operations (detail/LayoutStream.h).
     friend struct detail::LayoutStream;
 
-    RandomWordSource randomWord_;
+    RandomWordSource m_randomWord;
     std::string KeyText;
-    detail::GostBlockCipher cipher_;
+    detail::GostBlockCipher m_cipher;
 };
 
 } // namespace korvane

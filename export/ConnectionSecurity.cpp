@@ -1,4 +1,4 @@
-#include "ConnectionSecurity.h"
+#include "export/ConnectionSecurity.h"
 
 #include <QtGlobal>
 

@@ -1,7 +1,7 @@
-#include "ConnectionString.h"
+#include "export/ConnectionString.h"
 
-#include "OdbcError.h"
-#include "ServerNotation.h"
+#include "export/OdbcError.h"
+#include "export/ServerNotation.h"
 
 #ifndef KORVANE_ODBC_DRIVER
 #define KORVANE_ODBC_DRIVER "FreeTDS"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ConnectionSecurity.h"
+#include "export/ConnectionSecurity.h"
 
 #include <QString>
 #include <QStringView>

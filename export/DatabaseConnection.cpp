@@ -1,8 +1,8 @@
-#include "DatabaseConnection.h"
+#include "export/DatabaseConnection.h"
 
-#include "ConnectionString.h"
-#include "OdbcHandles.h"
-#include "PrivateFreeTdsConfiguration.h"
+#include "export/ConnectionString.h"
+#include "export/OdbcHandles.h"
+#include "export/PrivateFreeTdsConfiguration.h"
 
 #include <algorithm>
 #include <cstring>

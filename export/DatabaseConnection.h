@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ConnectionSecurity.h"
-#include "FieldValue.h"
-#include "OdbcError.h"
+#include "export/ConnectionSecurity.h"
+#include "export/FieldValue.h"
+#include "export/OdbcError.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "DateTimeFormat.h"
+#include "export/DateTimeFormat.h"
 
 #include <algorithm>
 

@@ -1,10 +1,10 @@
-#include "ExportTerminals.h"
+#include "export/ExportTerminals.h"
 
-#include "ConnectionString.h"
-#include "DatabaseConnection.h"
-#include "TerminalDocument.h"
-#include "TextPadding.h"
-#include "WipeSecret.h"
+#include "export/ConnectionString.h"
+#include "export/DatabaseConnection.h"
+#include "export/TerminalDocument.h"
+#include "export/TextPadding.h"
+#include "export/WipeSecret.h"
 
 #include <QFileInfo>
 

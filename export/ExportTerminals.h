@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ConnectionSecurity.h"
-#include "ExportOperator.h"
+#include "export/ConnectionSecurity.h"
+#include "export/ExportOperator.h"
 
 #include <QLocale>
 

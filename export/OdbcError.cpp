@@ -1,4 +1,4 @@
-#include "OdbcError.h"
+#include "export/OdbcError.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "OdbcHandles.h"
+#include "export/OdbcHandles.h"
 
 #include <algorithm>
 #include <utility>

@@ -10,7 +10,7 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
-#include "OdbcError.h"
+#include "export/OdbcError.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "PrivateFreeTdsConfiguration.h"
+#include "export/PrivateFreeTdsConfiguration.h"
 
-#include "ConnectionString.h"
+#include "export/ConnectionString.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ConnectionSecurity.h"
-#include "OdbcError.h"
-#include "ServerNotation.h"
+#include "export/ConnectionSecurity.h"
+#include "export/OdbcError.h"
+#include "export/ServerNotation.h"
 
 #include <QByteArray>
 #include <QString>

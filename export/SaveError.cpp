@@ -1,4 +1,4 @@
-#include "SaveError.h"
+#include "export/SaveError.h"
 
 #include <cerrno>
 

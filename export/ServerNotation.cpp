@@ -1,7 +1,7 @@
-#include "ServerNotation.h"
+#include "export/ServerNotation.h"
 
-#include "ConnectionString.h"
-#include "OdbcError.h"
+#include "export/ConnectionString.h"
+#include "export/OdbcError.h"
 
 namespace korvane {
 

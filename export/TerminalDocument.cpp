@@ -1,4 +1,4 @@
-#include "TerminalDocument.h"
+#include "export/TerminalDocument.h"
 
 #include <QFileInfo>
 #include <QSaveFile>

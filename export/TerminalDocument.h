@@ -1,8 +1,8 @@
 #pragma once
 
-#include "DateTimeFormat.h"
-#include "FieldValue.h"
-#include "SaveError.h"
+#include "export/DateTimeFormat.h"
+#include "export/FieldValue.h"
+#include "export/SaveError.h"
 
 #include <QByteArray>
 #include <QLocale>

@@ -1,4 +1,4 @@
-#include "TextPadding.h"
+#include "export/TextPadding.h"
 
 #include <algorithm>
 

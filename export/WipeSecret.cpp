@@ -1,4 +1,4 @@
-#include "WipeSecret.h"
+#include "export/WipeSecret.h"
 
 namespace korvane {
 

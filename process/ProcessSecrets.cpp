@@ -1,5 +1,5 @@
-#include "ProcessSecrets.h"
-#include "SecretText.h"
+#include "process/ProcessSecrets.h"
+#include "process/SecretText.h"
 
 #include <cstdlib>
 

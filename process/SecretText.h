@@ -29,23 +29,23 @@ inline void WipeSecret(std::string& text) noexcept
 class SecretText {
 public:
     SecretText() = default;
-    explicit SecretText(std::string text) : text_(std::move(text)) {}
-    ~SecretText() { WipeSecret(text_); }
+    explicit SecretText(std::string text) : m_text(std::move(text)) {}
+    ~SecretText() { WipeSecret(m_text); }
     SecretText(const SecretText&) = delete;
     SecretText& operator=(const SecretText&) = delete;
-    SecretText(SecretText&& other) noexcept : text_(std::move(other.text_)) {}
+    SecretText(SecretText&& other) noexcept : m_text(std::move(other.m_text)) {}
     SecretText& operator=(SecretText&& other) noexcept
     {
-        WipeSecret(text_);
-        text_ = std::move(other.text_);
+        WipeSecret(m_text);
+        m_text = std::move(other.m_text);
         return *this;
     }
 
-    [[nodiscard]] const std::string& text() const noexcept { return text_; }
-    std::string& text() noexcept { return text_; }
+    [[nodiscard]] const std::string& text() const noexcept { return m_text; }
+    std::string& text() noexcept { return m_text; }
 
 private:
-    std::string text_;
+    std::string m_text;
 };
 
 } // namespace korvane

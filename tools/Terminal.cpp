@@ -1,4 +1,4 @@
-#include "Terminal.h"
+#include "tools/Terminal.h"
 
 #include <iterator>
 

@@ -1,12 +1,12 @@
 // korvane-gost: clsCrypGost from the command line. Parses the command, finds the key, converts
 // text between UTF-8 and Windows-1252 and turns the library's results into exit codes.
 
-#include "GostFiles.h"
-#include "ProcessSecrets.h"
-#include "SecretText.h"
-#include "Terminal.h"
-#include "Windows1252.h"
-#include "clsCrypGost.h"
+#include "crypto/GostFiles.h"
+#include "process/ProcessSecrets.h"
+#include "process/SecretText.h"
+#include "tools/Terminal.h"
+#include "crypto/Windows1252.h"
+#include "crypto/clsCrypGost.h"
 
 #include <cerrno>
 #include <csignal>

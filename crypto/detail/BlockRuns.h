@@ -1,6 +1,6 @@
 #pragma once
 
-#include "detail/GostBlockCipher.h"
+#include "crypto/detail/GostBlockCipher.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -13,7 +13,8 @@ namespace korvane::detail {
 using SubKeys = GostBlockCipher::SubKeys;
 
 // The two words of the ciphertext block before a run (both zero before the first block), as
-// GetWord reads them. A run leaves its own last ciphertext block here for the next run.
+// load_be32 reads them from the bytes (most significant byte first). A run leaves its own last
+// ciphertext block here for the next run.
 struct ChainWords {
     std::uint32_t c1 = 0;
     std::uint32_t c2 = 0;

@@ -18,7 +18,7 @@ public:
     InputFile& operator=(const InputFile&) = delete;
 
     std::error_code Open(const std::filesystem::path& path) noexcept;
-    [[nodiscard]] std::uint64_t Length() const noexcept { return length_; }
+    [[nodiscard]] std::uint64_t Length() const noexcept { return m_length; }
     // Exactly `size` bytes; a file that ends sooner gives io_error.
     std::error_code Read(std::uint8_t* into, std::size_t size) noexcept;
     // io_error unless the file ends here: it grew while it was read.
@@ -26,11 +26,11 @@ public:
 
 private:
 #ifdef _WIN32
-    std::FILE* file_ = nullptr;
+    std::FILE* m_file = nullptr;
 #else
-    int fd_ = -1;
+    int m_fd = -1;
 #endif
-    std::uint64_t length_ = 0;
+    std::uint64_t m_length = 0;
 };
 
 // A new file that takes the place of `target` only on Commit, the way QSaveFile does: until then
@@ -65,15 +65,15 @@ public:
 private:
     void Discard() noexcept;
 
-    std::filesystem::path target_;
-    std::filesystem::path temporaryName_; // within the folder; empty while the file has none
-    int slot_ = -1;                       // its entry for DiscardUnfinishedSaves
+    std::filesystem::path m_target;
+    std::filesystem::path m_temporaryName; // within the folder; empty while the file has none
+    int m_slot = -1;                       // its entry for DiscardUnfinishedSaves
 #ifdef _WIN32
-    std::FILE* file_ = nullptr;
+    std::FILE* m_file = nullptr;
 #else
-    int fd_ = -1;
-    int folder_ = -1;
-    std::uint64_t written_ = 0;
+    int m_fd = -1;
+    int m_folder = -1;
+    std::uint64_t m_written = 0;
 #endif
 };
 

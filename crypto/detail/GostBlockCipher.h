@@ -1,8 +1,8 @@
 #pragma once
 
-#include "GostError.h"
-#include "detail/ByteOrder.h"
-#include "detail/SecureWipe.h"
+#include "crypto/GostError.h"
+#include "crypto/detail/ByteOrder.h"
+#include "crypto/detail/SecureWipe.h"
 
 #include <array>
 #include <bit>
@@ -138,11 +138,11 @@ public:
     void SetKey(const KeyBlock& keyBlock) noexcept
     {
         for (std::size_t j = 0; j < kSubKeyCount; ++j) {
-            subKey_[j] = load_le32(keyBlock.data() + 4 * j);
+            m_subKey[j] = load_le32(keyBlock.data() + 4 * j);
         }
     }
-    [[nodiscard]] const SubKeys& SubKey() const noexcept { return subKey_; }
-    void Wipe() noexcept { SecureWipe(subKey_.data(), sizeof(subKey_)); }
+    [[nodiscard]] const SubKeys& SubKey() const noexcept { return m_subKey; }
+    void Wipe() noexcept { SecureWipe(m_subKey.data(), sizeof(m_subKey)); }
 
     // The sum is split into bytes after reading it as signed and dividing by 256 with rounding
     // toward zero, so a sum with bit 31 set does not split into its plain bytes. Encrypted data
@@ -174,7 +174,7 @@ public:
     // DecryptBlock called with the two words swapped.
     void EncryptBlock(std::uint32_t& A, std::uint32_t& B) const noexcept
     {
-        const SubKeys& k = subKey_;
+        const SubKeys& k = m_subKey;
         std::uint32_t a = A;
         std::uint32_t b = B;
         for (int pass = 0; pass < 3; ++pass) {
@@ -187,7 +187,7 @@ public:
 
     void DecryptBlock(std::uint32_t& A, std::uint32_t& B) const noexcept
     {
-        const SubKeys& k = subKey_;
+        const SubKeys& k = m_subKey;
         std::uint32_t a = A;
         std::uint32_t b = B;
         ForwardRounds(a, b, k);
@@ -223,7 +223,7 @@ private:
         a ^= RoundFunction(b, k[0]);
     }
 
-    SubKeys subKey_{};
+    SubKeys m_subKey{};
 };
 
 } // namespace korvane::detail

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "detail/GostBlockCipher.h"
+#include "crypto/detail/GostBlockCipher.h"
 
 #include <algorithm>
 #include <cmath>
@@ -47,7 +47,7 @@ inline constexpr std::uint32_t kRandomWordMask = 0x7FFFFFFF;
 class ProgressReporter {
 public:
     ProgressReporter(const std::function<void(std::int32_t&)>& handler, std::size_t total) noexcept
-        : handler_(handler), total_(static_cast<double>(total)), totalBytes_(total)
+        : m_handler(handler), m_total(static_cast<double>(total)), m_totalBytes(total)
     {
     }
 
@@ -57,14 +57,14 @@ public:
     // calling Step after every block would.
     [[nodiscard]] std::size_t RunEnd(std::size_t offset) const noexcept
     {
-        const std::size_t firstReporting = (next_ + (kBlockSize - 1)) / kBlockSize * kBlockSize;
+        const std::size_t firstReporting = (m_next + (kBlockSize - 1)) / kBlockSize * kBlockSize;
         const std::size_t last = std::max(offset, firstReporting);
-        return last >= totalBytes_ ? totalBytes_ : last + kBlockSize;
+        return last >= m_totalBytes ? m_totalBytes : last + kBlockSize;
     }
 
     void Step(std::size_t offset)
     {
-        if (offset >= next_) {
+        if (offset >= m_next) {
             Report(offset);
         }
     }
@@ -72,10 +72,10 @@ public:
     // The handler may have written into the percentage; a 100 left there suppresses this event.
     void Finish()
     {
-        if (percent_ != 100) {
-            percent_ = 100;
-            if (handler_) {
-                handler_(percent_);
+        if (m_percent != 100) {
+            m_percent = 100;
+            if (m_handler) {
+                m_handler(m_percent);
             }
         }
     }
@@ -83,18 +83,18 @@ public:
 private:
     void Report(std::size_t offset)
     {
-        percent_ = static_cast<std::int32_t>(std::floor(static_cast<double>(offset) / total_ * 100.0));
-        next_ = static_cast<std::size_t>(std::nearbyint((percent_ + 1) / 100.0 * total_ + 1.0));
-        if (handler_) {
-            handler_(percent_);
+        m_percent = static_cast<std::int32_t>(std::floor(static_cast<double>(offset) / m_total * 100.0));
+        m_next = static_cast<std::size_t>(std::nearbyint((m_percent + 1) / 100.0 * m_total + 1.0));
+        if (m_handler) {
+            m_handler(m_percent);
         }
     }
 
-    const std::function<void(std::int32_t&)>& handler_;
-    double total_;
-    std::size_t totalBytes_;
-    std::int32_t percent_ = 0;
-    std::size_t next_ = 0;
+    const std::function<void(std::int32_t&)>& m_handler;
+    double m_total;
+    std::size_t m_totalBytes;
+    std::int32_t m_percent = 0;
+    std::size_t m_next = 0;
 };
 
 } // namespace korvane::detail

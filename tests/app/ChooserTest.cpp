@@ -1,5 +1,5 @@
-#include "ModalWatcher.h"
-#include "WindowFixture.h"
+#include "tests/support/ModalWatcher.h"
+#include "tests/app/WindowFixture.h"
 
 #include <QDir>
 #include <QFile>

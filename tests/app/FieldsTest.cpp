@@ -1,5 +1,5 @@
-#include "MainMod.h"
-#include "WindowFixture.h"
+#include "app/MainMod.h"
+#include "tests/app/WindowFixture.h"
 
 #include <QClipboard>
 #include <QMenu>

@@ -1,5 +1,5 @@
-#include "MessageBoxes.h"
-#include "ModalWatcher.h"
+#include "app/MessageBoxes.h"
+#include "tests/support/ModalWatcher.h"
 
 #include <QPushButton>
 #include <QApplication>

@@ -1,6 +1,6 @@
-#include "FileChooser.h"
-#include "MessageBoxes.h"
-#include "Translator.h"
+#include "app/FileChooser.h"
+#include "app/MessageBoxes.h"
+#include "app/Translator.h"
 
 #include <QApplication>
 #include <QFile>

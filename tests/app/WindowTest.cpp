@@ -1,4 +1,4 @@
-#include "WindowFixture.h"
+#include "tests/app/WindowFixture.h"
 
 #include <QLabel>
 #include <QMenuBar>

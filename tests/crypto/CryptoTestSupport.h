@@ -1,8 +1,8 @@
 #pragma once
 
-#include "clsCrypGost.h"
-#include "detail/ByteOrder.h"
-#include "detail/GostBlockCipher.h"
+#include "crypto/clsCrypGost.h"
+#include "crypto/detail/ByteOrder.h"
+#include "crypto/detail/GostBlockCipher.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -83,18 +83,18 @@ inline clsCrypGost::RandomWordSource FixedWords(std::uint32_t first = 0, std::ui
 
 // Records every Progress event of a cipher while it lives.
 struct ProgressLog {
-    explicit ProgressLog(clsCrypGost& cipher) : cipher_(cipher)
+    explicit ProgressLog(clsCrypGost& cipher) : m_cipher(cipher)
     {
-        cipher_.Progress = [this](std::int32_t& percent) { events.push_back(percent); };
+        m_cipher.Progress = [this](std::int32_t& percent) { events.push_back(percent); };
     }
-    ~ProgressLog() { cipher_.Progress = nullptr; }
+    ~ProgressLog() { m_cipher.Progress = nullptr; }
     ProgressLog(const ProgressLog&) = delete;
     ProgressLog& operator=(const ProgressLog&) = delete;
 
     std::vector<std::int32_t> events;
 
 private:
-    clsCrypGost& cipher_;
+    clsCrypGost& m_cipher;
 };
 
 // CBC with an all-zero IV straight over the block primitive, without the layout's framing:
@@ -145,23 +145,23 @@ public:
     TempDir()
     {
         std::random_device device;
-        path_ = std::filesystem::temp_directory_path()
+        m_path = std::filesystem::temp_directory_path()
             / ("korvane-crypto-test-" + std::to_string(device()) + std::to_string(device()));
-        std::filesystem::create_directories(path_);
+        std::filesystem::create_directories(m_path);
     }
     ~TempDir()
     {
         std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
+        std::filesystem::remove_all(m_path, ignored);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    [[nodiscard]] const std::filesystem::path& path() const { return path_; }
-    [[nodiscard]] std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+    [[nodiscard]] const std::filesystem::path& path() const { return m_path; }
+    [[nodiscard]] std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
 
 private:
-    std::filesystem::path path_;
+    std::filesystem::path m_path;
 };
 
 inline void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes)

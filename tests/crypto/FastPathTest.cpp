@@ -1,10 +1,10 @@
-#include "CryptoTestSupport.h"
+#include "tests/crypto/CryptoTestSupport.h"
 
-#include "clsCrypGost.h"
-#include "detail/BlockRuns.h"
-#include "detail/ByteOrder.h"
-#include "detail/GostBlockCipher.h"
-#include "detail/Layout.h"
+#include "crypto/clsCrypGost.h"
+#include "crypto/detail/BlockRuns.h"
+#include "crypto/detail/ByteOrder.h"
+#include "crypto/detail/GostBlockCipher.h"
+#include "crypto/detail/Layout.h"
 
 #include <gtest/gtest.h>
 
@@ -310,14 +310,14 @@ ByteVector PlainLayout(const ByteVector& data)
 // one just finished must hold `done` and the rest still `before`.
 class ProgressWatch {
 public:
-    ProgressWatch(clsCrypGost& cipher, const ByteVector& bytes) : cipher_(cipher), bytes_(bytes)
+    ProgressWatch(clsCrypGost& cipher, const ByteVector& bytes) : m_cipher(cipher), m_bytes(bytes)
     {
-        cipher_.Progress = [this](std::int32_t& percent) {
+        m_cipher.Progress = [this](std::int32_t& percent) {
             events.push_back({percent, 0});
-            snapshots.push_back(bytes_);
+            snapshots.push_back(m_bytes);
         };
     }
-    ~ProgressWatch() { cipher_.Progress = nullptr; }
+    ~ProgressWatch() { m_cipher.Progress = nullptr; }
     ProgressWatch(const ProgressWatch&) = delete;
     ProgressWatch& operator=(const ProgressWatch&) = delete;
 
@@ -342,8 +342,8 @@ public:
     std::vector<ByteVector> snapshots;
 
 private:
-    clsCrypGost& cipher_;
-    const ByteVector& bytes_;
+    clsCrypGost& m_cipher;
+    const ByteVector& m_bytes;
 };
 
 std::vector<std::size_t> DataLengths()

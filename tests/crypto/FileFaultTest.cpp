@@ -2,13 +2,13 @@
 // there is still there byte for byte, and nothing is left beside it.
 #ifndef _WIN32
 
-#include "CryptoTestSupport.h"
-#include "FileSizeLimit.h"
-#include "ChildProcess.h"
+#include "tests/crypto/CryptoTestSupport.h"
+#include "tests/support/FileSizeLimit.h"
+#include "tests/support/ChildProcess.h"
 
-#include "GostFiles.h"
-#include "clsCrypGost.h"
-#include "detail/FileSystem.h"
+#include "crypto/GostFiles.h"
+#include "crypto/clsCrypGost.h"
+#include "crypto/detail/FileSystem.h"
 
 #include <gtest/gtest.h>
 
@@ -569,30 +569,30 @@ public:
         }
         posix_spawnattr_setsigdefault(&attributes, &signals);
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-        const int error = posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), envp);
+        const int error = posix_spawn(&m_pid, argv[0], &actions, &attributes, argv.data(), envp);
         posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
         if (error != 0) {
-            pid_ = -1;
+            m_pid = -1;
         }
     }
     ~GostProcess()
     {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
         }
     }
     GostProcess(const GostProcess&) = delete;
     GostProcess& operator=(const GostProcess&) = delete;
 
-    [[nodiscard]] pid_t pid() const { return pid_; }
+    [[nodiscard]] pid_t pid() const { return m_pid; }
 
     // True once the process holds open a file in `folder` other than `input`: its output.
     [[nodiscard]] bool WritesIn(const fs::path& folder, const fs::path& input) const
     {
         std::error_code ignored;
-        for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid_) + "/fd", ignored)) {
+        for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(m_pid) + "/fd", ignored)) {
             const fs::path open = fs::read_symlink(fd.path(), ignored);
             if (open.parent_path() == folder && open != input) {
                 return true;
@@ -605,15 +605,15 @@ public:
     std::optional<int> Ended()
     {
         int status = 0;
-        if (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
+        if (m_pid > 0 && waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
             return status;
         }
         return std::nullopt;
     }
 
 private:
-    pid_t pid_ = -1;
+    pid_t m_pid = -1;
 };
 
 class SignalMidFileTest : public ::testing::TestWithParam<int> {};

@@ -1,8 +1,8 @@
-#include "CryptoTestSupport.h"
-#include "FileSizeLimit.h"
+#include "tests/crypto/CryptoTestSupport.h"
+#include "tests/support/FileSizeLimit.h"
 
-#include "GostFiles.h"
-#include "clsCrypGost.h"
+#include "crypto/GostFiles.h"
+#include "crypto/clsCrypGost.h"
 
 #include <gtest/gtest.h>
 

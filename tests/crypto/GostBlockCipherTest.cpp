@@ -1,7 +1,7 @@
-#include "CryptoTestSupport.h"
+#include "tests/crypto/CryptoTestSupport.h"
 
-#include "detail/ByteOrder.h"
-#include "detail/GostBlockCipher.h"
+#include "crypto/detail/ByteOrder.h"
+#include "crypto/detail/GostBlockCipher.h"
 
 #include <gtest/gtest.h>
 

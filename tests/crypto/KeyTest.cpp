@@ -1,6 +1,6 @@
-#include "CryptoTestSupport.h"
+#include "tests/crypto/CryptoTestSupport.h"
 
-#include "clsCrypGost.h"
+#include "crypto/clsCrypGost.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "CryptoTestSupport.h"
+#include "tests/crypto/CryptoTestSupport.h"
 
-#include "clsCrypGost.h"
-#include "detail/HexText.h"
+#include "crypto/clsCrypGost.h"
+#include "crypto/detail/HexText.h"
 
 #include <gtest/gtest.h>
 

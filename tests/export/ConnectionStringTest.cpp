@@ -1,8 +1,8 @@
-#include "ConnectionString.h"
-#include "OdbcError.h"
-#include "ServerNotation.h"
+#include "export/ConnectionString.h"
+#include "export/OdbcError.h"
+#include "export/ServerNotation.h"
 
-#include "QtPrinting.h"
+#include "tests/export/QtPrinting.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // OpenConnection and the query rows through the real FreeTDS driver against the TDS test server.
 
-#include "DatabaseConnection.h"
-#include "ConnectionString.h"
+#include "export/DatabaseConnection.h"
+#include "export/ConnectionString.h"
 
-#include "ExportTestSupport.h"
+#include "tests/export/ExportTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -2,12 +2,12 @@
 // speaking TLS as SQL Server does, with certificates made here; and the server notations as they
 // reach the server.
 
-#include "ConnectionString.h"
-#include "DatabaseConnection.h"
-#include "ExportTerminals.h"
+#include "export/ConnectionString.h"
+#include "export/DatabaseConnection.h"
+#include "export/ExportTerminals.h"
 
-#include "ExportTestSupport.h"
-#include "ScriptedOperator.h"
+#include "tests/export/ExportTestSupport.h"
+#include "tests/support/ScriptedOperator.h"
 
 #include <gtest/gtest.h>
 

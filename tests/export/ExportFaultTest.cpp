@@ -3,12 +3,12 @@
 // failure must end in one clear box, with the connection closed and the old file exactly as it
 // was; every large case must come out whole.
 
-#include "ExportTerminals.h"
-#include "FileSizeLimit.h"
-#include "ChildProcess.h"
+#include "export/ExportTerminals.h"
+#include "tests/support/FileSizeLimit.h"
+#include "tests/support/ChildProcess.h"
 
-#include "ExportTestSupport.h"
-#include "ScriptedOperator.h"
+#include "tests/export/ExportTestSupport.h"
+#include "tests/support/ScriptedOperator.h"
 
 #include <gtest/gtest.h>
 

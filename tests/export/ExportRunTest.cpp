@@ -1,11 +1,11 @@
 // ExportTerminals end to end: a scripted operator, the real FreeTDS driver, the TDS test server
 // and files in a temporary folder.
 
-#include "ExportTerminals.h"
-#include "ConnectionString.h"
+#include "export/ExportTerminals.h"
+#include "export/ConnectionString.h"
 
-#include "ExportTestSupport.h"
-#include "ScriptedOperator.h"
+#include "tests/export/ExportTestSupport.h"
+#include "tests/support/ScriptedOperator.h"
 
 #include <gtest/gtest.h>
 

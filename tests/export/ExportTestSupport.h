@@ -1,8 +1,8 @@
 #pragma once
 
-#include "QtPrinting.h"
+#include "tests/export/QtPrinting.h"
 
-#include "TdsTestServer.h"
+#include "tests/support/TdsTestServer.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -1,11 +1,11 @@
 // korvane-export as a separate process: against the korvane-tds-server executable, against the
 // in-process test server, and under a pseudo-terminal for its questions.
 
-#include "ExportTerminals.h"
+#include "export/ExportTerminals.h"
 
-#include "ExportTestSupport.h"
-#include "ScriptedOperator.h"
-#include "ServerProcess.h"
+#include "tests/export/ExportTestSupport.h"
+#include "tests/support/ScriptedOperator.h"
+#include "tests/support/ServerProcess.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "TerminalDocument.h"
-#include "TextPadding.h"
+#include "export/TerminalDocument.h"
+#include "export/TextPadding.h"
 
-#include "FileSizeLimit.h"
-#include "QtPrinting.h"
-#include "TerminalTexts.h"
+#include "tests/support/FileSizeLimit.h"
+#include "tests/export/QtPrinting.h"
+#include "tests/support/TerminalTexts.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "WipeSecret.h"
+#include "export/WipeSecret.h"
 
-#include "QtPrinting.h"
+#include "tests/export/QtPrinting.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "FuzzCheck.h"
+#include "tests/fuzz/FuzzCheck.h"
 
-#include "detail/ByteOrder.h"
-#include "detail/GostBlockCipher.h"
+#include "crypto/detail/ByteOrder.h"
+#include "crypto/detail/GostBlockCipher.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -48,7 +48,7 @@ public:
         for (std::size_t i = 0; i < block.size(); ++i) {
             block[i] = static_cast<std::uint8_t>(key[i % key.size()]);
         }
-        cipher_.SetKey(block);
+        m_cipher.SetKey(block);
     }
 
     // CBC with an all-zero IV over every whole block; a trailing part block is left as it is.
@@ -61,7 +61,7 @@ public:
             const std::uint32_t cipherR = detail::load_be32(&bytes[i + 4]);
             std::uint32_t l = cipherL;
             std::uint32_t r = cipherR;
-            cipher_.DecryptBlock(r, l);
+            m_cipher.DecryptBlock(r, l);
             detail::store_be32(&bytes[i], l ^ c1);
             detail::store_be32(&bytes[i + 4], r ^ c2);
             c1 = cipherL;
@@ -71,7 +71,7 @@ public:
     }
 
 private:
-    detail::GostBlockCipher cipher_;
+    detail::GostBlockCipher m_cipher;
 };
 
 // What the decrypted layout of `plain` (a whole number of blocks) holds.

@@ -9,11 +9,11 @@
 // the server's length and the login's length in characters, then the server, the login and,
 // with what is left, the password.
 
-#include "FuzzCheck.h"
+#include "tests/fuzz/FuzzCheck.h"
 
-#include "ConnectionString.h"
-#include "OdbcError.h"
-#include "ServerNotation.h"
+#include "export/ConnectionString.h"
+#include "export/OdbcError.h"
+#include "export/ServerNotation.h"
 
 #include <QString>
 #include <QStringView>

@@ -10,10 +10,10 @@
 // complete run of Progress events; anything else is refused with the size-descriptor error,
 // with the caller's bytes as they were and no event raised.
 
-#include "CipherOracle.h"
+#include "tests/fuzz/CipherOracle.h"
 
-#include "GostError.h"
-#include "clsCrypGost.h"
+#include "crypto/GostError.h"
+#include "crypto/clsCrypGost.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -8,9 +8,9 @@
 // layout itself: the random words with their top bits clear, the size descriptor, the data and
 // zero padding, N + 12 rounded up to whole blocks.
 
-#include "CipherOracle.h"
+#include "tests/fuzz/CipherOracle.h"
 
-#include "clsCrypGost.h"
+#include "crypto/clsCrypGost.h"
 
 #include <algorithm>
 #include <cctype>

@@ -7,10 +7,10 @@
 // UTF-16 units, two bytes each, least significant first: lone surrogates and controls welcome),
 // a date-time (8 bytes of milliseconds) or raw bytes (a length byte, then the bytes).
 
-#include "FuzzCheck.h"
+#include "tests/fuzz/FuzzCheck.h"
 
-#include "TerminalDocument.h"
-#include "TerminalTexts.h"
+#include "export/TerminalDocument.h"
+#include "tests/support/TerminalTexts.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -30,16 +30,16 @@ namespace {
 
 class Reader {
 public:
-    explicit Reader(std::string_view bytes) : bytes_(bytes) {}
+    explicit Reader(std::string_view bytes) : m_bytes(bytes) {}
 
-    bool atEnd() const noexcept { return bytes_.empty(); }
+    bool atEnd() const noexcept { return m_bytes.empty(); }
 
     std::uint8_t byte()
     {
-        if (bytes_.empty())
+        if (m_bytes.empty())
             return 0;
-        const auto b = static_cast<std::uint8_t>(bytes_.front());
-        bytes_.remove_prefix(1);
+        const auto b = static_cast<std::uint8_t>(m_bytes.front());
+        m_bytes.remove_prefix(1);
         return b;
     }
 
@@ -53,13 +53,13 @@ public:
 
     std::string_view take(std::size_t count)
     {
-        const std::string_view piece = bytes_.substr(0, count);
-        bytes_.remove_prefix(piece.size());
+        const std::string_view piece = m_bytes.substr(0, count);
+        m_bytes.remove_prefix(piece.size());
         return piece;
     }
 
 private:
-    std::string_view bytes_;
+    std::string_view m_bytes;
 };
 
 FieldValue ReadField(Reader& in)

@@ -1,8 +1,8 @@
 #ifdef __linux__
 
-#include "ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
-#include "ProcessSecrets.h"
+#include "process/ProcessSecrets.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ExportOperator.h"
+#include "export/ExportOperator.h"
 
 #include <QString>
 

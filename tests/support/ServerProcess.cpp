@@ -1,4 +1,4 @@
-#include "ServerProcess.h"
+#include "tests/support/ServerProcess.h"
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>

@@ -1,4 +1,4 @@
-#include "TdsProtocol.h"
+#include "tests/support/TdsProtocol.h"
 
 #include <QDate>
 
@@ -62,62 +62,62 @@ QString unscrambledPassword(std::span<const std::uint8_t> data, std::size_t at, 
 
 void InboundStream::append(std::span<const std::uint8_t> bytes)
 {
-    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    m_pending.insert(m_pending.end(), bytes.begin(), bytes.end());
     std::size_t used = 0;
-    while (pending_.size() - used >= kHeaderSize) {
-        const std::span<const std::uint8_t> rest(pending_.data() + used, pending_.size() - used);
+    while (m_pending.size() - used >= kHeaderSize) {
+        const std::span<const std::uint8_t> rest(m_pending.data() + used, m_pending.size() - used);
         const std::size_t length = load_be16(rest, 2);
         if (length < kHeaderSize)
             throw ProtocolError{"packet shorter than its header"};
         if (rest.size() < length)
             break;
-        packets_.push_back(Packet{static_cast<PacketType>(rest[0]), (rest[1] & kStatusEndOfMessage) != 0,
+        m_packets.push_back(Packet{static_cast<PacketType>(rest[0]), (rest[1] & kStatusEndOfMessage) != 0,
                                   Bytes(rest.begin() + kHeaderSize, rest.begin() + static_cast<std::ptrdiff_t>(length))});
         used += length;
     }
-    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(used));
+    m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(used));
 }
 
 std::optional<Message> InboundStream::takeMessage()
 {
-    const auto last = std::find_if(packets_.begin(), packets_.end(), [](const Packet& p) {
+    const auto last = std::find_if(m_packets.begin(), m_packets.end(), [](const Packet& p) {
         return p.type != PacketType::Attention && p.endOfMessage;
     });
-    if (last == packets_.end())
+    if (last == m_packets.end())
         return std::nullopt;
     const auto end = std::next(last);
     Message message{last->type, {}};
     std::deque<Packet> attentions;
-    for (auto it = packets_.begin(); it != end; ++it) {
+    for (auto it = m_packets.begin(); it != end; ++it) {
         if (it->type == PacketType::Attention)
             attentions.push_back(std::move(*it));
         else
             message.payload.insert(message.payload.end(), it->payload.begin(), it->payload.end());
     }
-    packets_.erase(packets_.begin(), end);
-    packets_.insert(packets_.begin(), std::make_move_iterator(attentions.begin()),
+    m_packets.erase(m_packets.begin(), end);
+    m_packets.insert(m_packets.begin(), std::make_move_iterator(attentions.begin()),
                     std::make_move_iterator(attentions.end()));
     return message;
 }
 
 bool InboundStream::takeAttention()
 {
-    const auto it = std::find_if(packets_.begin(), packets_.end(),
+    const auto it = std::find_if(m_packets.begin(), m_packets.end(),
                                  [](const Packet& p) { return p.type == PacketType::Attention; });
-    if (it == packets_.end())
+    if (it == m_packets.end())
         return false;
-    packets_.erase(it);
+    m_packets.erase(it);
     return true;
 }
 
 // ---- MessageWriter ----
 
 MessageWriter::MessageWriter(Sink sink, std::size_t packetSize, std::uint16_t spid, PacketType type)
-    : sink_(std::move(sink)), packetSize_(std::clamp(packetSize, kMinPacketSize, kMaxPacketSize)), spid_(spid),
-      type_(type)
+    : m_sink(std::move(sink)), m_packetSize(std::clamp(packetSize, kMinPacketSize, kMaxPacketSize)), m_spid(spid),
+      m_type(type)
 {
-    packet_.reserve(packetSize_);
-    packet_.resize(kHeaderSize);
+    m_packet.reserve(m_packetSize);
+    m_packet.resize(kHeaderSize);
 }
 
 void MessageWriter::u16(std::uint16_t value)
@@ -147,10 +147,10 @@ void MessageWriter::bytes(const void* data, std::size_t size)
     const auto* from = static_cast<const std::uint8_t*>(data);
     while (size > 0) {
         // A full packet goes out only once more follows, so the last one always carries end-of-message.
-        if (packet_.size() == packetSize_)
+        if (m_packet.size() == m_packetSize)
             sendPacket(false);
-        const std::size_t room = std::min(size, packetSize_ - packet_.size());
-        packet_.insert(packet_.end(), from, from + room);
+        const std::size_t room = std::min(size, m_packetSize - m_packet.size());
+        m_packet.insert(m_packet.end(), from, from + room);
         from += room;
         size -= room;
     }
@@ -194,25 +194,25 @@ void MessageWriter::finish()
 
 void MessageWriter::flushPartial()
 {
-    if (packet_.size() > kHeaderSize)
+    if (m_packet.size() > kHeaderSize)
         sendPacket(false);
 }
 
 void MessageWriter::sendPacket(bool endOfMessage)
 {
-    packet_[0] = static_cast<std::uint8_t>(type_);
-    packet_[1] = endOfMessage ? kStatusEndOfMessage : 0;
-    store_be16(&packet_[2], static_cast<std::uint16_t>(packet_.size()));
-    store_be16(&packet_[4], spid_);
-    packet_[6] = packetId_++;
-    packet_[7] = 0;
-    ++packetsSent_;
+    m_packet[0] = static_cast<std::uint8_t>(m_type);
+    m_packet[1] = endOfMessage ? kStatusEndOfMessage : 0;
+    store_be16(&m_packet[2], static_cast<std::uint16_t>(m_packet.size()));
+    store_be16(&m_packet[4], m_spid);
+    m_packet[6] = m_packetId++;
+    m_packet[7] = 0;
+    ++m_packetsSent;
     // The sink may throw when the client is gone; the packet is spent either way.
     Bytes sent;
-    sent.swap(packet_);
-    packet_.reserve(packetSize_);
-    packet_.resize(kHeaderSize);
-    sink_(sent);
+    sent.swap(m_packet);
+    m_packet.reserve(m_packetSize);
+    m_packet.resize(kHeaderSize);
+    m_sink(sent);
 }
 
 // ---- client messages ----

@@ -55,8 +55,8 @@ private:
         bool endOfMessage;
         Bytes payload;
     };
-    Bytes pending_;
-    std::deque<Packet> packets_;
+    Bytes m_pending;
+    std::deque<Packet> m_packets;
 };
 
 struct ProtocolError {
@@ -86,18 +86,18 @@ public:
     void finish();
     // Sends what is there as a packet that does not end the message (for a server that dies mid-stream).
     void flushPartial();
-    std::uint64_t packetsSent() const { return packetsSent_; }
+    std::uint64_t packetsSent() const { return m_packetsSent; }
 
 private:
     void sendPacket(bool endOfMessage);
 
-    Sink sink_;
-    Bytes packet_;
-    std::size_t packetSize_;
-    std::uint16_t spid_;
-    PacketType type_;
-    std::uint8_t packetId_ = 1;
-    std::uint64_t packetsSent_ = 0;
+    Sink m_sink;
+    Bytes m_packet;
+    std::size_t m_packetSize;
+    std::uint16_t m_spid;
+    PacketType m_type;
+    std::uint8_t m_packetId = 1;
+    std::uint64_t m_packetsSent = 0;
 };
 
 // ---- client messages ----

@@ -1,7 +1,7 @@
 // The TDS test server through the real FreeTDS ODBC driver (plain ODBC calls) and FreeTDS's bsqldb.
 
-#include "TdsProtocol.h"
-#include "TdsTestServer.h"
+#include "tests/support/TdsProtocol.h"
+#include "tests/support/TdsTestServer.h"
 
 #include <gtest/gtest.h>
 
@@ -80,27 +80,27 @@ public:
 
     Odbc()
     {
-        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
-        SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-        SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
+        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &m_env);
+        SQLSetEnvAttr(m_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        SQLAllocHandle(SQL_HANDLE_DBC, m_env, &m_dbc);
         // A server that stops answering fails the test instead of holding it for ever.
         setConnectAttribute(SQL_ATTR_LOGIN_TIMEOUT, kTimeoutSeconds);
     }
     ~Odbc()
     {
-        if (stmt_)
-            SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
-        if (connected_)
-            SQLDisconnect(dbc_);
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
-        SQLFreeHandle(SQL_HANDLE_ENV, env_);
+        if (m_stmt)
+            SQLFreeHandle(SQL_HANDLE_STMT, m_stmt);
+        if (m_connected)
+            SQLDisconnect(m_dbc);
+        SQLFreeHandle(SQL_HANDLE_DBC, m_dbc);
+        SQLFreeHandle(SQL_HANDLE_ENV, m_env);
     }
     Odbc(const Odbc&) = delete;
     Odbc& operator=(const Odbc&) = delete;
 
     void setConnectAttribute(SQLINTEGER attribute, SQLULEN value)
     {
-        SQLSetConnectAttrW(dbc_, attribute, reinterpret_cast<SQLPOINTER>(value), 0);
+        SQLSetConnectAttrW(m_dbc, attribute, reinterpret_cast<SQLPOINTER>(value), 0);
     }
 
     SQLRETURN connect(const QString& text)
@@ -108,39 +108,39 @@ public:
         const auto string = wide(text);
         SQLWCHAR out[1024];
         SQLSMALLINT outLength = 0;
-        const SQLRETURN rc = SQLDriverConnectW(dbc_, nullptr, const_cast<SQLWCHAR*>(sqlText(string)), SQL_NTS, out,
+        const SQLRETURN rc = SQLDriverConnectW(m_dbc, nullptr, const_cast<SQLWCHAR*>(sqlText(string)), SQL_NTS, out,
                                                1024, &outLength, SQL_DRIVER_NOPROMPT);
-        connected_ = SQL_SUCCEEDED(rc);
+        m_connected = SQL_SUCCEEDED(rc);
         return rc;
     }
 
     void disconnect()
     {
-        if (stmt_)
-            SQLFreeHandle(SQL_HANDLE_STMT, std::exchange(stmt_, nullptr));
-        if (std::exchange(connected_, false))
-            SQLDisconnect(dbc_);
+        if (m_stmt)
+            SQLFreeHandle(SQL_HANDLE_STMT, std::exchange(m_stmt, nullptr));
+        if (std::exchange(m_connected, false))
+            SQLDisconnect(m_dbc);
     }
 
     SQLRETURN execute(const QString& query, SQLULEN queryTimeout = kTimeoutSeconds)
     {
-        if (!stmt_)
-            SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_);
-        SQLFreeStmt(stmt_, SQL_CLOSE);
-        SQLSetStmtAttrW(stmt_, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(queryTimeout), 0);
+        if (!m_stmt)
+            SQLAllocHandle(SQL_HANDLE_STMT, m_dbc, &m_stmt);
+        SQLFreeStmt(m_stmt, SQL_CLOSE);
+        SQLSetStmtAttrW(m_stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(queryTimeout), 0);
         const auto text = wide(query);
-        return SQLExecDirectW(stmt_, const_cast<SQLWCHAR*>(sqlText(text)), SQL_NTS);
+        return SQLExecDirectW(m_stmt, const_cast<SQLWCHAR*>(sqlText(text)), SQL_NTS);
     }
 
-    SQLHSTMT statement() const { return stmt_; }
-    std::vector<Diagnostic> connectionDiagnostics() const { return diagnostics(SQL_HANDLE_DBC, dbc_); }
-    std::vector<Diagnostic> statementDiagnostics() const { return diagnostics(SQL_HANDLE_STMT, stmt_); }
+    SQLHSTMT statement() const { return m_stmt; }
+    std::vector<Diagnostic> connectionDiagnostics() const { return diagnostics(SQL_HANDLE_DBC, m_dbc); }
+    std::vector<Diagnostic> statementDiagnostics() const { return diagnostics(SQL_HANDLE_STMT, m_stmt); }
 
 private:
-    SQLHENV env_ = SQL_NULL_HENV;
-    SQLHDBC dbc_ = SQL_NULL_HDBC;
-    SQLHSTMT stmt_ = SQL_NULL_HSTMT;
-    bool connected_ = false;
+    SQLHENV m_env = SQL_NULL_HENV;
+    SQLHDBC m_dbc = SQL_NULL_HDBC;
+    SQLHSTMT m_stmt = SQL_NULL_HSTMT;
+    bool m_connected = false;
 };
 
 // A round trip that shows the connection is still in step with the server.

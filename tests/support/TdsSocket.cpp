@@ -1,6 +1,6 @@
 // POSIX sockets for the TDS test server. The only file of the test server that includes OS headers.
 
-#include "TdsSocket.h"
+#include "tests/support/TdsSocket.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -56,29 +56,29 @@ StopSignal::StopSignal()
     int ends[2];
     if (::pipe(ends) != 0)
         throw SocketError{systemReason("pipe")};
-    readEnd_ = ends[0];
-    writeEnd_ = ends[1];
+    m_readEnd = ends[0];
+    m_writeEnd = ends[1];
 }
 
 StopSignal::~StopSignal()
 {
-    ::close(fd(readEnd_));
-    ::close(fd(writeEnd_));
+    ::close(fd(m_readEnd));
+    ::close(fd(m_writeEnd));
 }
 
 void StopSignal::raise() noexcept
 {
-    if (raised_.exchange(true))
+    if (m_raised.exchange(true))
         return;
     // Never read: the pipe stays readable, which is what every poll on it waits for.
     const char byte = 1;
-    while (::write(fd(writeEnd_), &byte, 1) < 0 && errno == EINTR) {
+    while (::write(fd(m_writeEnd), &byte, 1) < 0 && errno == EINTR) {
     }
 }
 
 bool StopSignal::raised() const noexcept
 {
-    return raised_.load();
+    return m_raised.load();
 }
 
 bool StopSignal::sleepFor(std::chrono::milliseconds duration) const noexcept
@@ -90,7 +90,7 @@ bool StopSignal::sleepFor(std::chrono::milliseconds duration) const noexcept
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             return true;
-        pollfd pfd{fd(readEnd_), POLLIN, 0};
+        pollfd pfd{fd(m_readEnd), POLLIN, 0};
         ::poll(&pfd, 1, static_cast<int>(left.count()));
     }
 }
@@ -100,13 +100,13 @@ Socket::~Socket()
     close();
 }
 
-Socket::Socket(Socket&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+Socket::Socket(Socket&& other) noexcept : m_handle(std::exchange(other.m_handle, -1)) {}
 
 Socket& Socket::operator=(Socket&& other) noexcept
 {
     if (this != &other) {
         close();
-        handle_ = std::exchange(other.handle_, -1);
+        m_handle = std::exchange(other.m_handle, -1);
     }
     return *this;
 }
@@ -115,11 +115,11 @@ ReceiveResult Socket::receive(std::span<std::byte> buffer, const StopSignal& sto
                               std::optional<std::chrono::milliseconds> timeout) noexcept
 {
     const int timeoutMs = timeout ? static_cast<int>(timeout->count()) : -1;
-    const IoStatus ready = waitFor(fd(handle_), POLLIN, stop, timeoutMs);
+    const IoStatus ready = waitFor(fd(m_handle), POLLIN, stop, timeoutMs);
     if (ready != IoStatus::Ok)
         return {ready};
     for (;;) {
-        const ssize_t got = ::recv(fd(handle_), buffer.data(), buffer.size(), 0);
+        const ssize_t got = ::recv(fd(m_handle), buffer.data(), buffer.size(), 0);
         if (got > 0)
             return {IoStatus::Ok, static_cast<std::size_t>(got)};
         if (got < 0 && errno == EINTR)
@@ -131,10 +131,10 @@ ReceiveResult Socket::receive(std::span<std::byte> buffer, const StopSignal& sto
 IoStatus Socket::sendAll(std::span<const std::byte> data, const StopSignal& stop) noexcept
 {
     while (!data.empty()) {
-        const IoStatus ready = waitFor(fd(handle_), POLLOUT, stop, -1);
+        const IoStatus ready = waitFor(fd(m_handle), POLLOUT, stop, -1);
         if (ready != IoStatus::Ok)
             return ready;
-        const ssize_t sent = ::send(fd(handle_), data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t sent = ::send(fd(m_handle), data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
             continue;
         if (sent < 0)
@@ -146,15 +146,15 @@ IoStatus Socket::sendAll(std::span<const std::byte> data, const StopSignal& stop
 
 void Socket::shutdownAndClose() noexcept
 {
-    if (handle_ >= 0)
-        ::shutdown(fd(handle_), SHUT_WR);
+    if (m_handle >= 0)
+        ::shutdown(fd(m_handle), SHUT_WR);
     close();
 }
 
 void Socket::close() noexcept
 {
-    if (handle_ >= 0)
-        ::close(fd(std::exchange(handle_, -1)));
+    if (m_handle >= 0)
+        ::close(fd(std::exchange(m_handle, -1)));
 }
 
 Listener::Listener(std::uint16_t port, bool ipv6)
@@ -162,7 +162,7 @@ Listener::Listener(std::uint16_t port, bool ipv6)
     const int handle = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
     if (handle < 0)
         throw SocketError{systemReason("socket")};
-    handle_ = handle;
+    m_handle = handle;
     const int on = 1;
     ::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
 
@@ -192,21 +192,21 @@ Listener::Listener(std::uint16_t port, bool ipv6)
         ::close(handle);
         throw error;
     }
-    port_ = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6&>(address).sin6_port
+    m_port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6&>(address).sin6_port
                        : reinterpret_cast<sockaddr_in&>(address).sin_port);
 }
 
 Listener::~Listener()
 {
-    ::close(fd(handle_));
+    ::close(fd(m_handle));
 }
 
 std::optional<Socket> Listener::accept(const StopSignal& stop)
 {
     for (;;) {
-        if (waitFor(fd(handle_), POLLIN, stop, -1) != IoStatus::Ok)
+        if (waitFor(fd(m_handle), POLLIN, stop, -1) != IoStatus::Ok)
             return std::nullopt;
-        const int client = ::accept(fd(handle_), nullptr, nullptr);
+        const int client = ::accept(fd(m_handle), nullptr, nullptr);
         if (client < 0)
             continue;   // the client gave up between poll and accept, or a signal interrupted us
         const int on = 1;

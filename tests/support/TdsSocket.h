@@ -28,12 +28,12 @@ public:
     // Sleeps for `duration` unless raised first; answers false when raised.
     bool sleepFor(std::chrono::milliseconds duration) const noexcept;
 
-    std::intptr_t handle() const noexcept { return readEnd_; }
+    std::intptr_t handle() const noexcept { return m_readEnd; }
 
 private:
-    std::intptr_t readEnd_ = -1;
-    std::intptr_t writeEnd_ = -1;
-    std::atomic<bool> raised_{false};
+    std::intptr_t m_readEnd = -1;
+    std::intptr_t m_writeEnd = -1;
+    std::atomic<bool> m_raised{false};
 };
 
 struct SocketError {
@@ -51,14 +51,14 @@ struct ReceiveResult {
 class Socket {
 public:
     Socket() = default;
-    explicit Socket(std::intptr_t handle) noexcept : handle_(handle) {}
+    explicit Socket(std::intptr_t handle) noexcept : m_handle(handle) {}
     ~Socket();
     Socket(Socket&& other) noexcept;
     Socket& operator=(Socket&& other) noexcept;
     Socket(const Socket&) = delete;
     Socket& operator=(const Socket&) = delete;
 
-    bool isOpen() const noexcept { return handle_ >= 0; }
+    bool isOpen() const noexcept { return m_handle >= 0; }
 
     // Waits for at least one byte, the peer closing, the stop signal or the time-out (none: wait for good).
     // A reset by the peer counts as Closed.
@@ -71,7 +71,7 @@ public:
     void close() noexcept;
 
 private:
-    std::intptr_t handle_ = -1;
+    std::intptr_t m_handle = -1;
 };
 
 // A listening TCP socket on the loopback address, 127.0.0.1 or ::1.
@@ -82,13 +82,13 @@ public:
     Listener(const Listener&) = delete;
     Listener& operator=(const Listener&) = delete;
 
-    std::uint16_t port() const noexcept { return port_; }
+    std::uint16_t port() const noexcept { return m_port; }
     // Waits for the next client; nullopt once the stop signal is raised.
     std::optional<Socket> accept(const StopSignal& stop);
 
 private:
-    std::intptr_t handle_ = -1;
-    std::uint16_t port_ = 0;
+    std::intptr_t m_handle = -1;
+    std::uint16_t m_port = 0;
 };
 
 } // namespace korvane::test::net

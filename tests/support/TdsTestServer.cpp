@@ -1,8 +1,8 @@
-#include "TdsTestServer.h"
+#include "tests/support/TdsTestServer.h"
 
-#include "TdsProtocol.h"
-#include "TdsSocket.h"
-#include "TlsChannel.h"
+#include "tests/support/TdsProtocol.h"
+#include "tests/support/TdsSocket.h"
+#include "tests/support/TlsChannel.h"
 
 #include <QRegularExpression>
 
@@ -220,7 +220,7 @@ namespace {
 class Session {
 public:
     Session(detail::ServerState& server, net::Socket socket, std::uint16_t spid)
-        : server_(server), config_(server.config), socket_(std::move(socket)), spid_(spid)
+        : m_server(server), m_config(server.config), m_socket(std::move(socket)), m_spid(spid)
     {
     }
 
@@ -231,12 +231,12 @@ public:
         } catch (const SessionEnded&) {
         } catch (const tds::ProtocolError&) {
         } catch (const TlsError&) {
-            if (inbound_ == Inbound::Handshake) {
-                std::lock_guard lock(server_.mutex);
-                ++server_.tlsHandshakesFailed;
+            if (m_inbound == Inbound::Handshake) {
+                std::lock_guard lock(m_server.mutex);
+                ++m_server.tlsHandshakesFailed;
             }
         }
-        socket_.shutdownAndClose();
+        m_socket.shutdownAndClose();
     }
 
 private:
@@ -247,7 +247,7 @@ private:
 
     void serve()
     {
-        if (config_.fault == ServerFault::SilentAfterAccept)
+        if (m_config.fault == ServerFault::SilentAfterAccept)
             return drainUntilClosed();
         auto message = nextMessage();
         tds::Encryption clientEncryption = tds::Encryption::NotSupported;
@@ -266,9 +266,9 @@ private:
         }
         if (!message || message->type != tds::PacketType::Login7)
             return;
-        const bool loginOverTls = inbound_ == Inbound::Tls;
+        const bool loginOverTls = m_inbound == Inbound::Tls;
         if (loginOnly)
-            inbound_ = Inbound::Plain;   // the client has left TLS after its LOGIN7
+            m_inbound = Inbound::Plain;   // the client has left TLS after its LOGIN7
         if (logIn(*message, clientEncryption, loginOverTls) == LoginOutcome::Refused)
             return drainUntilClosed();
         while ((message = nextMessage())) {
@@ -303,9 +303,9 @@ private:
     std::optional<tds::Message> nextMessage()
     {
         for (;;) {
-            if (in_.takeAttention())
+            if (m_in.takeAttention())
                 return tds::Message{tds::PacketType::Attention, {}};
-            if (auto message = in_.takeMessage())
+            if (auto message = m_in.takeMessage())
                 return message;
             if (receive(std::nullopt) != net::IoStatus::Ok)
                 return std::nullopt;
@@ -322,29 +322,29 @@ private:
             if (status != net::IoStatus::Ok)
                 throw SessionEnded{};
         }
-        return in_.takeAttention();
+        return m_in.takeAttention();
     }
 
     net::IoStatus receive(std::optional<std::chrono::milliseconds> timeout)
     {
-        const auto got = socket_.receive(std::as_writable_bytes(std::span(buffer_)), server_.stop, timeout);
+        const auto got = m_socket.receive(std::as_writable_bytes(std::span(m_buffer)), m_server.stop, timeout);
         if (got.status == net::IoStatus::Ok)
-            accept(std::span(buffer_).first(got.bytes));
+            accept(std::span(m_buffer).first(got.bytes));
         return got.status;
     }
 
     void accept(std::span<const std::uint8_t> bytes)
     {
-        switch (inbound_) {
+        switch (m_inbound) {
         case Inbound::Plain:
-            in_.append(bytes);
+            m_in.append(bytes);
             break;
         case Inbound::Handshake:
-            handshakeBytes_.insert(handshakeBytes_.end(), bytes.begin(), bytes.end());
+            m_handshakeBytes.insert(m_handshakeBytes.end(), bytes.begin(), bytes.end());
             break;
         case Inbound::Tls:
-            tls_->feed(bytes);
-            in_.append(tls_->readPlain());
+            m_tls->feed(bytes);
+            m_in.append(m_tls->readPlain());
             break;
         }
     }
@@ -361,30 +361,30 @@ private:
     {
         return MessageWriter(
             [this](std::span<const std::uint8_t> packet) {
-                if (!tlsOut_)
+                if (!m_tlsOut)
                     return sendRaw(packet);
-                tls_->writePlain(packet);
-                sendRaw(tls_->takeOutput());
+                m_tls->writePlain(packet);
+                sendRaw(m_tls->takeOutput());
             },
-            packetSize_, spid_, type);
+            m_packetSize, m_spid, type);
     }
 
     void sendRaw(std::span<const std::uint8_t> bytes)
     {
-        if (socket_.sendAll(std::as_bytes(bytes), server_.stop) != net::IoStatus::Ok)
+        if (m_socket.sendAll(std::as_bytes(bytes), m_server.stop) != net::IoStatus::Ok)
             throw SessionEnded{};
     }
 
     void waitBeforeAnswering()
     {
-        if (config_.answerDelay.count() > 0 && !server_.stop.sleepFor(config_.answerDelay))
+        if (m_config.answerDelay.count() > 0 && !m_server.stop.sleepFor(m_config.answerDelay))
             throw SessionEnded{};
     }
 
     // SQL Server's answer to the client's ENCRYPTION option, by what this server is set to.
     tds::Encryption negotiate(tds::Encryption client) const
     {
-        switch (config_.encryption) {
+        switch (m_config.encryption) {
         case ServerEncryption::NotSupported:
             return tds::Encryption::NotSupported;
         case ServerEncryption::Offered:
@@ -410,23 +410,23 @@ private:
     // socket by themselves: the client's from here on (its LOGIN7 at least), ours too when `wholeConnection`.
     void startTls(bool wholeConnection)
     {
-        tls_ = std::make_unique<TlsChannel>(config_.certificate.certificatePem, config_.certificate.privateKeyPem);
-        inbound_ = Inbound::Handshake;
-        while (!tls_->handshake()) {
+        m_tls = std::make_unique<TlsChannel>(m_config.certificate.certificatePem, m_config.certificate.privateKeyPem);
+        m_inbound = Inbound::Handshake;
+        while (!m_tls->handshake()) {
             sendHandshakeRecords();
-            tls_->feed(nextHandshakePacket());
+            m_tls->feed(nextHandshakePacket());
         }
         sendHandshakeRecords();
-        inbound_ = Inbound::Tls;
-        tls_->feed(handshakeBytes_);
-        handshakeBytes_.clear();
-        in_.append(tls_->readPlain());
-        tlsOut_ = wholeConnection;
+        m_inbound = Inbound::Tls;
+        m_tls->feed(m_handshakeBytes);
+        m_handshakeBytes.clear();
+        m_in.append(m_tls->readPlain());
+        m_tlsOut = wholeConnection;
     }
 
     void sendHandshakeRecords()
     {
-        const auto records = tls_->takeOutput();
+        const auto records = m_tls->takeOutput();
         if (records.empty())
             return;
         auto out = writer(tds::PacketType::PreLogin);
@@ -441,27 +441,27 @@ private:
     {
         constexpr std::size_t kRecordHeader = 5;
         for (;;) {
-            const std::size_t have = handshakeBytes_.size();
+            const std::size_t have = m_handshakeBytes.size();
             std::size_t length = 0;
             std::size_t skip = 0;
-            if (have >= 1 && handshakeBytes_[0] == static_cast<std::uint8_t>(tds::PacketType::PreLogin)) {
+            if (have >= 1 && m_handshakeBytes[0] == static_cast<std::uint8_t>(tds::PacketType::PreLogin)) {
                 if (have >= tds::kHeaderSize) {
-                    length = static_cast<std::size_t>(handshakeBytes_[2]) << 8 | handshakeBytes_[3];
+                    length = static_cast<std::size_t>(m_handshakeBytes[2]) << 8 | m_handshakeBytes[3];
                     skip = tds::kHeaderSize;
                     if (length < tds::kHeaderSize)
                         throw tds::ProtocolError{"packet shorter than its header"};
                 }
-            } else if (have >= 1 && handshakeBytes_[0] >= 0x14 && handshakeBytes_[0] <= 0x17) {
+            } else if (have >= 1 && m_handshakeBytes[0] >= 0x14 && m_handshakeBytes[0] <= 0x17) {
                 if (have >= kRecordHeader)
-                    length = kRecordHeader + (static_cast<std::size_t>(handshakeBytes_[3]) << 8 | handshakeBytes_[4]);
+                    length = kRecordHeader + (static_cast<std::size_t>(m_handshakeBytes[3]) << 8 | m_handshakeBytes[4]);
             } else if (have >= 1) {
                 throw tds::ProtocolError{"neither a PRELOGIN packet nor a TLS record during the handshake"};
             }
             if (length > 0 && have >= length) {
-                tds::Bytes records(handshakeBytes_.begin() + static_cast<std::ptrdiff_t>(skip),
-                                   handshakeBytes_.begin() + static_cast<std::ptrdiff_t>(length));
-                handshakeBytes_.erase(handshakeBytes_.begin(),
-                                      handshakeBytes_.begin() + static_cast<std::ptrdiff_t>(length));
+                tds::Bytes records(m_handshakeBytes.begin() + static_cast<std::ptrdiff_t>(skip),
+                                   m_handshakeBytes.begin() + static_cast<std::ptrdiff_t>(length));
+                m_handshakeBytes.erase(m_handshakeBytes.begin(),
+                                      m_handshakeBytes.begin() + static_cast<std::ptrdiff_t>(length));
                 return records;
             }
             if (receive(std::nullopt) != net::IoStatus::Ok)
@@ -482,23 +482,23 @@ private:
     {
         const auto login = tds::decodeLogin7(message.payload);
         {
-            std::lock_guard lock(server_.mutex);
-            server_.logins.push_back({login.userName, login.password, login.database, login.hostName, login.appName,
+            std::lock_guard lock(m_server.mutex);
+            m_server.logins.push_back({login.userName, login.password, login.database, login.hostName, login.appName,
                                       login.serverName, login.libraryName, login.tdsVersion, login.packetSize,
                                       static_cast<quint8>(clientEncryption), overTls});
         }
-        if (config_.fault == ServerFault::CloseBeforeLoginAck)
+        if (m_config.fault == ServerFault::CloseBeforeLoginAck)
             throw SessionEnded{};
         waitBeforeAnswering();
 
         auto out = writer();
-        if (login.userName != config_.login || login.password != config_.password) {
+        if (login.userName != m_config.login || login.password != m_config.password) {
             writeFailure(out, loginFailed(login.userName));
             out.finish();
             return LoginOutcome::Refused;
         }
-        const QString database = login.database.isEmpty() ? config_.catalog : login.database;
-        if (database != config_.catalog) {
+        const QString database = login.database.isEmpty() ? m_config.catalog : login.database;
+        if (database != m_config.catalog) {
             tds::writeMessage(out, cannotOpenDatabase(database), kServerName);
             writeFailure(out, loginFailed(login.userName));
             out.finish();
@@ -506,7 +506,7 @@ private:
         }
 
         // What SQL Server sends, in its order; FreeTDS turns the two INFO messages into SQL_SUCCESS_WITH_INFO.
-        const std::size_t asked = config_.packetSize > 0 ? static_cast<std::size_t>(config_.packetSize) : login.packetSize;
+        const std::size_t asked = m_config.packetSize > 0 ? static_cast<std::size_t>(m_config.packetSize) : login.packetSize;
         const std::size_t packetSize =
             asked >= tds::kMinPacketSize && asked <= tds::kMaxPacketSize ? asked : tds::kDefaultPacketSize;
         tds::writeEnvChange(out, tds::kEnvDatabase, database, u"master");
@@ -520,7 +520,7 @@ private:
                             QString::number(tds::kDefaultPacketSize));
         tds::writeDone(out, tds::kDoneFinal);
         out.finish();
-        packetSize_ = packetSize;
+        m_packetSize = packetSize;
         return LoginOutcome::LoggedIn;
     }
 
@@ -529,10 +529,10 @@ private:
     void answerBatch(const QString& text)
     {
         {
-            std::lock_guard lock(server_.mutex);
-            server_.queries.push_back(text);
-            if (inbound_ == Inbound::Tls)
-                ++server_.queriesOverTls;
+            std::lock_guard lock(m_server.mutex);
+            m_server.queries.push_back(text);
+            if (m_inbound == Inbound::Tls)
+                ++m_server.queriesOverTls;
         }
         // Script runners such as bsqldb send each batch with the line break that ended it.
         QStringView statement(text);
@@ -555,7 +555,7 @@ private:
             else
                 writeFailure(out, invalidObjectName(table));
         } else if (spid.match(text).hasMatch()) {
-            writeSingleInt(out, spid_);
+            writeSingleInt(out, m_spid);
         } else {
             tds::writeDone(out, tds::kDoneFinal);  // SET options and the like
         }
@@ -568,23 +568,23 @@ private:
         if (attentionArrived())
             return answerAttention();
         auto out = writer();
-        if (config_.fault == ServerFault::UnknownTable) {
+        if (m_config.fault == ServerFault::UnknownTable) {
             writeFailure(out, invalidObjectName(QStringLiteral("NGAC_Terminal")));
             return out.finish();
         }
-        if (config_.fault == ServerFault::QueryError) {
-            writeFailure(out, selectPermissionDenied(config_.catalog));
+        if (m_config.fault == ServerFault::QueryError) {
+            writeFailure(out, selectPermissionDenied(m_config.catalog));
             return out.finish();
         }
 
-        writeTerminalColumns(out, config_);
-        const bool closeMidRows = config_.fault == ServerFault::CloseMidRows;
+        writeTerminalColumns(out, m_config);
+        const bool closeMidRows = m_config.fault == ServerFault::CloseMidRows;
         std::uint64_t checkedAt = out.packetsSent();
         std::size_t sent = 0;
-        for (const auto& row : config_.rows) {
-            if (closeMidRows && sent == static_cast<std::size_t>(std::max(config_.closeAfterRows, 0)))
+        for (const auto& row : m_config.rows) {
+            if (closeMidRows && sent == static_cast<std::size_t>(std::max(m_config.closeAfterRows, 0)))
                 break;
-            writeRow(out, row, config_);
+            writeRow(out, row, m_config);
             ++sent;
             if (out.packetsSent() != checkedAt) {
                 checkedAt = out.packetsSent();
@@ -602,17 +602,17 @@ private:
         out.finish();
     }
 
-    detail::ServerState& server_;
-    const ServerConfig& config_;
-    net::Socket socket_;
-    std::uint16_t spid_;
-    tds::InboundStream in_;
-    Inbound inbound_ = Inbound::Plain;
-    tds::Bytes handshakeBytes_;
-    std::unique_ptr<TlsChannel> tls_;
-    bool tlsOut_ = false;
-    std::size_t packetSize_ = tds::kDefaultPacketSize;
-    std::array<std::uint8_t, 64 * 1024> buffer_{};
+    detail::ServerState& m_server;
+    const ServerConfig& m_config;
+    net::Socket m_socket;
+    std::uint16_t m_spid;
+    tds::InboundStream m_in;
+    Inbound m_inbound = Inbound::Plain;
+    tds::Bytes m_handshakeBytes;
+    std::unique_ptr<TlsChannel> m_tls;
+    bool m_tlsOut = false;
+    std::size_t m_packetSize = tds::kDefaultPacketSize;
+    std::array<std::uint8_t, 64 * 1024> m_buffer{};
 };
 
 } // namespace
@@ -691,72 +691,72 @@ TdsTestServer::TdsTestServer(ServerConfig config, quint16 port)
 {
     checkRowsFit(config);
     try {
-        state_ = std::make_unique<detail::ServerState>(std::move(config), port);
+        m_state = std::make_unique<detail::ServerState>(std::move(config), port);
     } catch (const net::SocketError& error) {
         throw std::runtime_error("TDS test server: " + error.what);
     }
-    state_->acceptor = std::thread([state = state_.get()] { state->acceptClients(); });
+    m_state->acceptor = std::thread([state = m_state.get()] { state->acceptClients(); });
 }
 
 TdsTestServer::~TdsTestServer()
 {
-    state_->stop.raise();
-    state_->acceptor.join();
-    for (auto& session : state_->sessions)
+    m_state->stop.raise();
+    m_state->acceptor.join();
+    for (auto& session : m_state->sessions)
         session.thread.join();
 }
 
 quint16 TdsTestServer::port() const
 {
-    return state_->listener.port();
+    return m_state->listener.port();
 }
 
 QString TdsTestServer::serverText() const
 {
-    return QStringLiteral("%1,%2").arg(state_->config.ipv6 ? QStringLiteral("::1") : QStringLiteral("127.0.0.1"))
+    return QStringLiteral("%1,%2").arg(m_state->config.ipv6 ? QStringLiteral("::1") : QStringLiteral("127.0.0.1"))
         .arg(port());
 }
 
 std::vector<LoginRecord> TdsTestServer::logins() const
 {
-    std::lock_guard lock(state_->mutex);
-    return state_->logins;
+    std::lock_guard lock(m_state->mutex);
+    return m_state->logins;
 }
 
 std::vector<QString> TdsTestServer::queries() const
 {
-    std::lock_guard lock(state_->mutex);
-    return state_->queries;
+    std::lock_guard lock(m_state->mutex);
+    return m_state->queries;
 }
 
 int TdsTestServer::queriesOverTls() const
 {
-    std::lock_guard lock(state_->mutex);
-    return state_->queriesOverTls;
+    std::lock_guard lock(m_state->mutex);
+    return m_state->queriesOverTls;
 }
 
 int TdsTestServer::tlsHandshakesFailed() const
 {
-    std::lock_guard lock(state_->mutex);
-    return state_->tlsHandshakesFailed;
+    std::lock_guard lock(m_state->mutex);
+    return m_state->tlsHandshakesFailed;
 }
 
 int TdsTestServer::connectionsAccepted() const
 {
-    std::lock_guard lock(state_->mutex);
-    return state_->accepted;
+    std::lock_guard lock(m_state->mutex);
+    return m_state->accepted;
 }
 
 int TdsTestServer::connectionsOpen() const
 {
-    std::lock_guard lock(state_->mutex);
-    return state_->open;
+    std::lock_guard lock(m_state->mutex);
+    return m_state->open;
 }
 
 bool TdsTestServer::waitForConnectionsOpen(int count, std::chrono::milliseconds timeout) const
 {
-    std::unique_lock lock(state_->mutex);
-    return state_->changed.wait_for(lock, timeout, [&] { return state_->open == count; });
+    std::unique_lock lock(m_state->mutex);
+    return m_state->changed.wait_for(lock, timeout, [&] { return m_state->open == count; });
 }
 
 } // namespace korvane::test

@@ -8,7 +8,7 @@
 // answers the terminal query text exactly as the access-control database would, 208 for any other table, and
 // harmless answers to other batches (SET options: DONE; "select @@spid": one row). Each client gets its own thread.
 
-#include "TestCertificates.h"
+#include "tests/support/TestCertificates.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -116,7 +116,7 @@ public:
     bool waitForConnectionsOpen(int count, std::chrono::milliseconds timeout) const;
 
 private:
-    std::unique_ptr<detail::ServerState> state_;
+    std::unique_ptr<detail::ServerState> m_state;
 };
 
 // A handful of sample terminals for demos: Portuguese names, one with Status 255, one with a NULL Description,

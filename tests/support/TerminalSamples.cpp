@@ -1,4 +1,4 @@
-#include "TdsTestServer.h"
+#include "tests/support/TdsTestServer.h"
 
 namespace korvane::test {
 

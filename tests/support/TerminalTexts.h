@@ -3,8 +3,8 @@
 // The texts a terminal document gives its values, worked out the plain way, for tests to hold
 // the writer's own against: each goes through the locale, none through the writer's kept texts.
 
-#include "DateTimeFormat.h"
-#include "FieldValue.h"
+#include "export/DateTimeFormat.h"
+#include "export/FieldValue.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "TestCertificates.h"
+#include "tests/support/TestCertificates.h"
 
 #include <openssl/bn.h>
 #include <openssl/err.h>
@@ -104,17 +104,17 @@ struct TestAuthority::Keys {
     CertPtr certificate;
 };
 
-TestAuthority::TestAuthority(const std::string& commonName) : keys_(std::make_unique<Keys>())
+TestAuthority::TestAuthority(const std::string& commonName) : m_keys(std::make_unique<Keys>())
 {
-    keys_->key = newKey();
-    keys_->certificate = newCertificate(commonName, keys_->key.get());
-    X509* cert = keys_->certificate.get();
+    m_keys->key = newKey();
+    m_keys->certificate = newCertificate(commonName, m_keys->key.get());
+    X509* cert = m_keys->certificate.get();
     if (X509_set_issuer_name(cert, X509_get_subject_name(cert)) != 1)
         fail("CA issuer");
     addExtension(cert, cert, NID_basic_constraints, "critical,CA:TRUE");
     addExtension(cert, cert, NID_key_usage, "critical,keyCertSign,cRLSign");
     addExtension(cert, cert, NID_subject_key_identifier, "hash");
-    if (X509_sign(cert, keys_->key.get(), EVP_sha256()) == 0)
+    if (X509_sign(cert, m_keys->key.get(), EVP_sha256()) == 0)
         fail("CA signature");
 }
 
@@ -122,7 +122,7 @@ TestAuthority::~TestAuthority() = default;
 
 std::string TestAuthority::certificatePem() const
 {
-    return certificateToPem(keys_->certificate.get());
+    return certificateToPem(m_keys->certificate.get());
 }
 
 CertificateAndKey TestAuthority::issueServer(const std::vector<std::string>& hostNames,
@@ -133,7 +133,7 @@ CertificateAndKey TestAuthority::issueServer(const std::vector<std::string>& hos
                                    : !ipAddresses.empty() ? ipAddresses.front()
                                                           : std::string("korvane-test-server");
     CertPtr cert = newCertificate(commonName, key.get());
-    X509* ca = keys_->certificate.get();
+    X509* ca = m_keys->certificate.get();
     if (X509_set_issuer_name(cert.get(), X509_get_subject_name(ca)) != 1)
         fail("server issuer");
     addExtension(cert.get(), ca, NID_basic_constraints, "critical,CA:FALSE");
@@ -147,7 +147,7 @@ CertificateAndKey TestAuthority::issueServer(const std::vector<std::string>& hos
         names += (names.empty() ? "IP:" : ",IP:") + address;
     if (!names.empty())
         addExtension(cert.get(), ca, NID_subject_alt_name, names);
-    if (X509_sign(cert.get(), keys_->key.get(), EVP_sha256()) == 0)
+    if (X509_sign(cert.get(), m_keys->key.get(), EVP_sha256()) == 0)
         fail("server signature");
     return {certificateToPem(cert.get()), keyToPem(key.get())};
 }

@@ -31,7 +31,7 @@ public:
 
 private:
     struct Keys;
-    std::unique_ptr<Keys> keys_;
+    std::unique_ptr<Keys> m_keys;
 };
 
 } // namespace korvane::test

@@ -1,7 +1,7 @@
 // The main of the test binaries that run tasks in a child process of their own: such a child is
 // this binary started again, and must reach its task before GoogleTest or anything else starts.
 
-#include "ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 

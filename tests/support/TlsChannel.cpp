@@ -1,4 +1,4 @@
-#include "TlsChannel.h"
+#include "tests/support/TlsChannel.h"
 
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -32,10 +32,10 @@ struct TlsChannel::Session {
 };
 
 TlsChannel::TlsChannel(const std::string& certificatePem, const std::string& privateKeyPem)
-    : session_(std::make_unique<Session>())
+    : m_session(std::make_unique<Session>())
 {
-    session_->context.reset(SSL_CTX_new(TLS_server_method()));
-    SSL_CTX* context = session_->context.get();
+    m_session->context.reset(SSL_CTX_new(TLS_server_method()));
+    SSL_CTX* context = m_session->context.get();
     if (!context)
         throw TlsError{openSslReason("SSL_CTX_new")};
     // A session ticket would follow the handshake as a bare record, while the client still expects the
@@ -57,16 +57,16 @@ TlsChannel::TlsChannel(const std::string& certificatePem, const std::string& pri
         || SSL_CTX_use_PrivateKey(context, key.get()) != 1 || SSL_CTX_check_private_key(context) != 1)
         throw TlsError{openSslReason("server certificate")};
 
-    session_->ssl.reset(SSL_new(context));
-    session_->in = BIO_new(BIO_s_mem());
-    session_->out = BIO_new(BIO_s_mem());
-    if (!session_->ssl || !session_->in || !session_->out) {
-        BIO_free(session_->in);
-        BIO_free(session_->out);
+    m_session->ssl.reset(SSL_new(context));
+    m_session->in = BIO_new(BIO_s_mem());
+    m_session->out = BIO_new(BIO_s_mem());
+    if (!m_session->ssl || !m_session->in || !m_session->out) {
+        BIO_free(m_session->in);
+        BIO_free(m_session->out);
         throw TlsError{openSslReason("SSL_new")};
     }
-    SSL_set_bio(session_->ssl.get(), session_->in, session_->out);
-    SSL_set_accept_state(session_->ssl.get());
+    SSL_set_bio(m_session->ssl.get(), m_session->in, m_session->out);
+    SSL_set_accept_state(m_session->ssl.get());
 }
 
 TlsChannel::~TlsChannel() = default;
@@ -74,15 +74,15 @@ TlsChannel::~TlsChannel() = default;
 void TlsChannel::feed(std::span<const std::uint8_t> records)
 {
     if (!records.empty())
-        BIO_write(session_->in, records.data(), static_cast<int>(records.size()));
+        BIO_write(m_session->in, records.data(), static_cast<int>(records.size()));
 }
 
 bool TlsChannel::handshake()
 {
-    const int result = SSL_do_handshake(session_->ssl.get());
+    const int result = SSL_do_handshake(m_session->ssl.get());
     if (result == 1)
         return true;
-    const int error = SSL_get_error(session_->ssl.get(), result);
+    const int error = SSL_get_error(m_session->ssl.get(), result);
     if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE)
         return false;
     throw TlsError{openSslReason("TLS handshake")};
@@ -90,9 +90,9 @@ bool TlsChannel::handshake()
 
 std::vector<std::uint8_t> TlsChannel::takeOutput()
 {
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(BIO_pending(session_->out)));
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(BIO_pending(m_session->out)));
     if (!bytes.empty())
-        BIO_read(session_->out, bytes.data(), static_cast<int>(bytes.size()));
+        BIO_read(m_session->out, bytes.data(), static_cast<int>(bytes.size()));
     return bytes;
 }
 
@@ -101,12 +101,12 @@ std::vector<std::uint8_t> TlsChannel::readPlain()
     std::vector<std::uint8_t> plain;
     std::uint8_t chunk[16 * 1024];
     for (;;) {
-        const int got = SSL_read(session_->ssl.get(), chunk, sizeof chunk);
+        const int got = SSL_read(m_session->ssl.get(), chunk, sizeof chunk);
         if (got > 0) {
             plain.insert(plain.end(), chunk, chunk + got);
             continue;
         }
-        const int error = SSL_get_error(session_->ssl.get(), got);
+        const int error = SSL_get_error(m_session->ssl.get(), got);
         if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_ZERO_RETURN)
             return plain;
         throw TlsError{openSslReason("TLS record")};
@@ -115,7 +115,7 @@ std::vector<std::uint8_t> TlsChannel::readPlain()
 
 void TlsChannel::writePlain(std::span<const std::uint8_t> data)
 {
-    if (!data.empty() && SSL_write(session_->ssl.get(), data.data(), static_cast<int>(data.size())) <= 0)
+    if (!data.empty() && SSL_write(m_session->ssl.get(), data.data(), static_cast<int>(data.size())) <= 0)
         throw TlsError{openSslReason("TLS write")};
 }
 

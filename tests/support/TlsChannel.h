@@ -37,7 +37,7 @@ public:
 
 private:
     struct Session;
-    std::unique_ptr<Session> session_;
+    std::unique_ptr<Session> m_session;
 };
 
 } // namespace korvane::test

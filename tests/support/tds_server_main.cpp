@@ -8,7 +8,7 @@
 // certificate authority of its own, whose certificate it writes to the --ca-out file.
 // Prints "listening 127.0.0.1,<port>" once it accepts clients and serves until SIGINT or SIGTERM.
 
-#include "TdsTestServer.h"
+#include "tests/support/TdsTestServer.h"
 
 #include <QCommandLineParser>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "ProcessRunner.h"
+#include "tests/tools/ProcessRunner.h"
 
-#include "Windows1252.h"
-#include "clsCrypGost.h"
+#include "crypto/Windows1252.h"
+#include "crypto/clsCrypGost.h"
 
 #include <gtest/gtest.h>
 
@@ -50,16 +50,16 @@ protected:
     GostTool()
     {
         std::random_device device;
-        dir_ = fs::temp_directory_path() / ("korvane-gost-tool-test-" + std::to_string(device()) + std::to_string(device()));
-        fs::create_directories(dir_);
+        m_dir = fs::temp_directory_path() / ("korvane-gost-tool-test-" + std::to_string(device()) + std::to_string(device()));
+        fs::create_directories(m_dir);
     }
     ~GostTool() override
     {
         std::error_code ignored;
-        fs::remove_all(dir_, ignored);
+        fs::remove_all(m_dir, ignored);
     }
 
-    fs::path Path(const std::string& name) const { return dir_ / name; }
+    fs::path Path(const std::string& name) const { return m_dir / name; }
 
     // With the key in KORVANE_GOST_KEY, or no key at all when `key` is empty.
     static ProcessResult Run(const std::vector<std::string>& args, const std::string& key = {})
@@ -73,14 +73,14 @@ protected:
 
     std::string KeyFile(std::string_view content)
     {
-        const fs::path path = Path("key-" + std::to_string(keyFiles_++));
+        const fs::path path = Path("key-" + std::to_string(m_keyFiles++));
         WriteFile(path, content);
         return path.string();
     }
 
 private:
-    fs::path dir_;
-    int keyFiles_ = 0;
+    fs::path m_dir;
+    int m_keyFiles = 0;
 };
 
 TEST_F(GostTool, HelpListsTheCommandsAndNeedsNoKey)

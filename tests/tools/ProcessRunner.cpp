@@ -1,4 +1,4 @@
-#include "ProcessRunner.h"
+#include "tests/tools/ProcessRunner.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "ConsoleOperator.h"
+#include "tools/korvane-export/ConsoleOperator.h"
 
-#include "ConnectionString.h"
-#include "SecretText.h"
-#include "Terminal.h"
-#include "WipeSecret.h"
+#include "export/ConnectionString.h"
+#include "process/SecretText.h"
+#include "tools/Terminal.h"
+#include "export/WipeSecret.h"
 
 #include <QStringList>
 #include <QtGlobal>

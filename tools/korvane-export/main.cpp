@@ -7,11 +7,11 @@
 // "Terminado!", 1 after a reported failure or Cancel, 2 on a usage error. --encrypt and
 // --ca-file override KORVANE_ENCRYPT and KORVANE_CA_FILE.
 
-#include "ConnectionString.h"
-#include "ConsoleOperator.h"
-#include "ExportTerminals.h"
-#include "ProcessSecrets.h"
-#include "SecretText.h"
+#include "export/ConnectionString.h"
+#include "tools/korvane-export/ConsoleOperator.h"
+#include "export/ExportTerminals.h"
+#include "process/ProcessSecrets.h"
+#include "process/SecretText.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
