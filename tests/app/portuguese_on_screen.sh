@@ -18,42 +18,14 @@ title='Informações Terminais NAC 3000'
 chooser_title='Indique a Localização do Ficheiro a Gravar:'
 question_title='O Ficheiro Será Sobreposto:'
 
-work=$(mktemp -d)
+source "$(dirname "$0")/x11_session.sh"
 screens=${KORVANE_SCREENS:-$work/screens}
 mkdir -p "$screens"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
-step() { echo "-- $*"; }
 
 for tool in openbox tesseract import convert xdotool xprop; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (bash scripts/setup)"
 done
 tesseract --list-langs 2>/dev/null | grep -qx por || fail "tesseract has no Portuguese data (tesseract-ocr-por)"
-
-# Waits for a visible top-level window whose whole title is $1; prints its id.
-window_named() {
-  local id
-  id=$(timeout 10 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1) || true
-  [ -n "$id" ] || fail "no window titled '$1' within 10 s"
-  echo "$id"
-}
-window_gone() {
-  for _ in $(seq 100); do
-    xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
-    sleep 0.05
-  done
-  fail "window '$1' is still there after 5 s"
-}
-click_at() { xdotool mousemove --window "$1" "$2" "$3" click "${4:-1}"; }
-type_into() { xdotool windowfocus --sync "$1"; xdotool type --delay 5 -- "$2"; }
-key_in() { xdotool windowfocus --sync "$1"; xdotool key "$2"; }
 
 # The text on a screenshot, enlarged on a white margin and read three times, cut to black and
 # white at three levels: OCR misses a word at one level that it reads at another, and only the
@@ -100,17 +72,10 @@ screen_reads() {
 }
 
 step "openbox"
-openbox >"$work/openbox.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
-xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' || fail "openbox did not start within 10 s"
+start_openbox
 
 step "independent TDS server"
-"$tds_server" --rows demo --login operador --password segredo >"$work/server.out" 2>"$work/server.err" &
-pids+=($!)
-for _ in $(seq 100); do grep -q '^listening ' "$work/server.out" && break; sleep 0.05; done
-server=$(sed -n 's/^listening //p' "$work/server.out")
-[ -n "$server" ] || fail "the TDS server did not start within 5 s: $(cat "$work/server.err")"
+start_tds_server "$tds_server" --rows demo --login operador --password segredo
 
 step "the window, in an English locale, started in a folder with a folder and a file"
 english_locale=C.UTF-8

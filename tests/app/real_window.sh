@@ -19,52 +19,10 @@ tds_server=$2
 title='Informações Terminais NAC 3000'
 chooser_title='Indique a Localização do Ficheiro a Gravar:'
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  # What does not end on SIGTERM within two seconds is killed, so the cleanup never waits for ever.
-  for _ in $(seq 40); do
-    alive=0
-    for pid in "${pids[@]}"; do kill -0 "$pid" 2>/dev/null && alive=1; done
-    [ "$alive" = 0 ] && break
-    sleep 0.05
-  done
-  for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
-step() { echo "-- $*"; }
-
-# Waits for a visible top-level window whose whole title is $1; prints its id.
-window_named() {
-  local id
-  id=$(timeout 10 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1) || true
-  [ -n "$id" ] || fail "no window titled '$1'"
-  echo "$id"
-}
-window_gone() {
-  for _ in $(seq 100); do
-    xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
-    sleep 0.05
-  done
-  fail "window '$1' is still there"
-}
-# Clicks at a point of the window's client area (pixels).
-click_at() { xdotool mousemove --window "$1" "$2" "$3" click 1; }
-focus() { timeout 10 xdotool windowfocus --sync "$1" || fail "window $1 did not take the focus"; }
-type_into() { focus "$1"; xdotool type --delay 5 -- "$2"; }
-key_in() { focus "$1"; xdotool key "$2"; }
+source "$(dirname "$0")/x11_session.sh"
 
 step "independent TDS server"
-"$tds_server" --rows demo --login operador --password segredo >"$work/server.out" 2>"$work/server.err" &
-pids+=($!)
-for _ in $(seq 100); do grep -q '^listening ' "$work/server.out" && break; sleep 0.05; done
-server=$(sed -n 's/^listening //p' "$work/server.out")
-[ -n "$server" ] || fail "the TDS server did not start: $(cat "$work/server.err")"
+start_tds_server "$tds_server" --rows demo --login operador --password segredo
 
 step "the window"
 "$korvane" &

@@ -6,6 +6,14 @@ work=$(mktemp -d)
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  # What does not end on SIGTERM within two seconds is killed, so the cleanup never waits for ever.
+  for _ in $(seq 40); do
+    alive=0
+    for pid in "${pids[@]}"; do kill -0 "$pid" 2>/dev/null && alive=1; done
+    [ "$alive" = 0 ] && break
+    sleep 0.05
+  done
+  for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$work"
 }
@@ -39,10 +47,11 @@ no_window_within() {
   timeout "$2" xdotool search --sync --onlyvisible --name "^$1\$" >/dev/null 2>&1 && return 1
   return 0
 }
-# Clicks at a point of the window's client area (pixels).
-click_at() { xdotool mousemove --window "$1" "$2" "$3" click 1; }
-type_into() { xdotool windowfocus --sync "$1"; xdotool type --delay 5 -- "$2"; }
-key_in() { xdotool windowfocus --sync "$1"; xdotool key "$2"; }
+# Clicks at a point of the window's client area (pixels), with button $4 (default: the left one).
+click_at() { xdotool mousemove --window "$1" "$2" "$3" click "${4:-1}"; }
+focus() { timeout 10 xdotool windowfocus --sync "$1" || fail "window $1 did not take the focus within 10 s"; }
+type_into() { focus "$1"; xdotool type --delay 5 -- "$2"; }
+key_in() { focus "$1"; xdotool key "$2"; }
 
 # Starts openbox on the display and waits until it manages windows.
 start_openbox() {
