@@ -15,6 +15,7 @@
 // what people use to encrypt a file, with a different cipher.
 
 #include "bench/FileBench.h"
+#include "bench/BenchSupport.h"
 #include "bench/PeakMemory.h"
 
 #include "crypto/GostFiles.h"
@@ -51,25 +52,6 @@ constexpr std::size_t kFileSize = std::size_t{256} << 20;
 constexpr std::size_t kCopyBufferSize = korvane::kFileBufferSize;
 constexpr int kRuns = 3;
 constexpr const char* kKey = "Korvane bench key for files";
-
-[[noreturn]] void Fail(const std::string& what)
-{
-    std::fprintf(stderr, "korvane-bench: %s\n", what.c_str());
-    std::exit(1);
-}
-
-double Seconds(const std::function<void()>& work)
-{
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 fs::path BenchFolder()
 {

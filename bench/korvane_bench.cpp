@@ -15,6 +15,7 @@
 //   file_decrypt_vs_memory <ratio>
 //   file_peak_rss_mb <MiB>
 
+#include "bench/BenchSupport.h"
 #include "bench/ExportBench.h"
 #include "bench/FileBench.h"
 #include "crypto/clsCrypGost.h"
@@ -36,6 +37,10 @@
 #include <string>
 #include <vector>
 
+using korvane::bench::Fail;
+using korvane::bench::Median;
+using korvane::bench::Seconds;
+
 namespace {
 
 constexpr std::size_t kBufferSize = std::size_t{64} << 20;
@@ -47,26 +52,6 @@ const std::array<std::uint8_t, 32> kKey = {
     0x4b, 0x6f, 0x72, 0x76, 0x61, 0x6e, 0x65, 0x20, 0x62, 0x65, 0x6e, 0x63, 0x68, 0x20, 0x6b, 0x65,
     0x79, 0x2c, 0x20, 0x33, 0x32, 0x20, 0x62, 0x79, 0x74, 0x65, 0x73, 0x20, 0x6c, 0x6f, 0x6e, 0x67};
 const std::array<std::uint8_t, 8> kIv = {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef};
-
-[[noreturn]] void Fail(const std::string& what)
-{
-    std::fprintf(stderr, "korvane-bench: %s\n", what.c_str());
-    std::exit(1);
-}
-
-double Seconds(const std::function<void()>& work)
-{
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    const auto stop = std::chrono::steady_clock::now();
-    return std::chrono::duration<double>(stop - start).count();
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 struct Result {
     std::string name;

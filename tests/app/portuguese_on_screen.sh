@@ -87,11 +87,7 @@ echo '<Vorantis/>' >"$folder/antigo.xml"
 korvane_pid=$!
 pids+=("$korvane_pid")
 wid=$(window_named "$title")
-type_into "$wid" "$server"
-key_in "$wid" Tab
-type_into "$wid" operador
-key_in "$wid" Tab
-type_into "$wid" segredo
+type_credentials "$wid" "$server" operador segredo
 
 step "the menu of a field"
 # Its text copied and then not selected, so that Colar and Selecionar tudo are enabled too.

@@ -39,11 +39,7 @@ grep -q 'program specified maximum size: 507 by 172' <<<"$hints" || fail "no fix
 xprop -id "$wid" _NET_WM_ICON | grep -q 'Icon (32 x 32)' || fail "the window carries no 32 x 32 icon"
 
 step "credentials typed into the fields (the focus starts in the server field)"
-type_into "$wid" "$server"
-key_in "$wid" Tab
-type_into "$wid" operador
-key_in "$wid" Tab
-type_into "$wid" segredo
+type_credentials "$wid" "$server" operador segredo
 
 step "the chooser fills the path"
 out="$work/terminais"

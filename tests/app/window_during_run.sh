@@ -37,11 +37,7 @@ start_waiting_run() {
   korvane_pid=$!
   pids+=("$korvane_pid")
   wid=$(window_named "$title")
-  type_into "$wid" "$server"
-  key_in "$wid" Tab
-  type_into "$wid" operador
-  key_in "$wid" Tab
-  type_into "$wid" segredo
+  type_credentials "$wid" "$server" operador segredo
   click_at "$wid" 484 114
   local dialog
   dialog=$(window_named "$chooser_title")

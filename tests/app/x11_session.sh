@@ -52,6 +52,14 @@ click_at() { xdotool mousemove --window "$1" "$2" "$3" click "${4:-1}"; }
 focus() { timeout 10 xdotool windowfocus --sync "$1" || fail "window $1 did not take the focus within 10 s"; }
 type_into() { focus "$1"; xdotool type --delay 5 -- "$2"; }
 key_in() { focus "$1"; xdotool key "$2"; }
+# Types server $2, login $3 and password $4 into the window $1's first three fields, Tab between them.
+type_credentials() {
+  type_into "$1" "$2"
+  key_in "$1" Tab
+  type_into "$1" "$3"
+  key_in "$1" Tab
+  type_into "$1" "$4"
+}
 
 # Starts openbox on the display and waits until it manages windows.
 start_openbox() {
