@@ -11,6 +11,8 @@
 
 namespace korvane {
 
+enum class ColumnFetch { Text, Binary, Integer, Timestamp };
+
 struct DatabaseConnection::State {
     // Freed in the reverse order: the statement before the buffers bound to it, before the
     // connection, before the environment.
@@ -39,7 +41,7 @@ OdbcError ResultClosed()
     return OdbcError(QStringLiteral("HY010"), 0, QStringLiteral("O resultado da consulta já foi fechado."));
 }
 
-enum class Fetch { Text, Binary, Integer, Timestamp };
+using Fetch = ColumnFetch;
 
 Fetch FetchFor(SQLSMALLINT dataType)
 {
@@ -142,11 +144,6 @@ T& Holder(FieldValue& cell)
 }
 
 } // namespace
-
-struct QueryResult::Column {
-    QString name;
-    Fetch fetch = Fetch::Text;
-};
 
 DatabaseConnection::DatabaseConnection() noexcept = default;
 
@@ -371,14 +368,6 @@ const FieldValue& QueryResult::value(std::size_t column) const
                         QStringLiteral("O resultado da consulta não tem a coluna %1.").arg(column + 1));
     }
     return m_row[column];
-}
-
-QStringList QueryResult::columnNames() const
-{
-    QStringList names;
-    for (const Column& column : m_columns)
-        names.append(column.name);
-    return names;
 }
 
 void QueryResult::close() noexcept

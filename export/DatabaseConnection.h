@@ -15,6 +15,13 @@ namespace korvane {
 
 class QueryResult;
 
+namespace test {
+struct QueryResultPeer;   // the tests' view of a result's columns and blocks
+}
+
+// How a column's values are fetched; the kinds are known to the reader only.
+enum class ColumnFetch;
+
 namespace odbc {
 class Rowset;
 class Statement;
@@ -53,7 +60,7 @@ private:
 // The rows of one query, read front to back. next() moves to the first row and on; the values
 // of the current row are read in full when it is reached, so they can be asked for in any
 // order and as often as wanted. When every column has a known upper size the rows come from
-// the driver in blocks (blockRows() a call); otherwise one by one, value by value, so that a
+// the driver in blocks (many rows a call); otherwise one by one, value by value, so that a
 // value of any length arrives whole.
 class QueryResult {
 public:
@@ -76,16 +83,15 @@ public:
     std::size_t columnIndex(QStringView column) const;
     const FieldValue& value(std::size_t column) const;
 
-    QStringList columnNames() const;
-
-    // Rows brought by one call into the driver: 1 when the rows come one by one.
-    std::size_t blockRows() const noexcept { return m_blockRows; }
-
     void close() noexcept;
 
 private:
     friend class DatabaseConnection;
-    struct Column;
+    friend struct test::QueryResultPeer;
+    struct Column {
+        QString name;
+        ColumnFetch fetch;
+    };
     QueryResult(std::shared_ptr<DatabaseConnection::State> state, quint64 serial);
     void readBlockRow(const odbc::Rowset& rowset);
     void readRow(odbc::Statement& statement);

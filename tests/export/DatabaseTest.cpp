@@ -4,6 +4,7 @@
 #include "export/ConnectionString.h"
 
 #include "tests/export/ExportTestSupport.h"
+#include "tests/export/QueryResultPeer.h"
 
 #include <gtest/gtest.h>
 
@@ -266,7 +267,7 @@ protected:
         TdsTestServer empty(config());
         DatabaseConnection probe;
         EXPECT_TRUE(Open(probe, empty.serverText(), QStringLiteral("operador"), QStringLiteral("segredo")).opened);
-        return probe.execute(kQuery).blockRows();
+        return QueryResultPeer::blockRows(probe.execute(kQuery));
     }
 };
 
@@ -316,8 +317,9 @@ TEST_P(ReadPathTest, TypedValuesByNameWithNullDistinctFromEmpty)
     start(config);
 
     QueryResult rows = connection.execute(kQuery);
-    EXPECT_EQ(rows.columnNames(), (QStringList{"NodeId", "NodeName", "Description", "RegDate", "MacAddr", "Status"}));
-    EXPECT_EQ(rows.blockRows() > 1, GetParam().inBlocks) << rows.blockRows();
+    EXPECT_EQ(QueryResultPeer::columnNames(rows),
+              (QStringList{"NodeId", "NodeName", "Description", "RegDate", "MacAddr", "Status"}));
+    EXPECT_EQ(QueryResultPeer::blockRows(rows) > 1, GetParam().inBlocks) << QueryResultPeer::blockRows(rows);
 
     ASSERT_TRUE(rows.next());
     EXPECT_EQ(rows.value(u"NodeID"), FieldValue(qint64{1}));
@@ -440,7 +442,7 @@ TEST_F(QueryTest, ValuesOfChangingLengthArriveWholeRowAfterRow)
     }
     start(config);
     QueryResult rows = connection.execute(kQuery);
-    ASSERT_EQ(rows.blockRows(), 1u);
+    ASSERT_EQ(QueryResultPeer::blockRows(rows), 1u);
     for (const TerminalRow& row : config.rows) {
         ASSERT_TRUE(rows.next());
         ExpectRow(rows, row);
@@ -474,8 +476,8 @@ TEST_F(QueryTest, ValuesFillingTheirDeclaredSizeArriveWholeInBlocks)
     }
     start(config);
     QueryResult rows = connection.execute(kQuery);
-    ASSERT_GT(rows.blockRows(), 1u);
-    ASSERT_LT(rows.blockRows(), config.rows.size()) << "the rows must take more than one block";
+    ASSERT_GT(QueryResultPeer::blockRows(rows), 1u);
+    ASSERT_LT(QueryResultPeer::blockRows(rows), config.rows.size()) << "the rows must take more than one block";
     for (const TerminalRow& row : config.rows) {
         ASSERT_TRUE(rows.next());
         ExpectRow(rows, row);
