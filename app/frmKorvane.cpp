@@ -1,6 +1,5 @@
 #include "app/frmKorvane.h"
 
-#include "export/ExportTerminals.h"
 #include "app/Fields.h"
 #include "app/FileChooser.h"
 #include "app/GuiThreadOperator.h"
@@ -8,6 +7,7 @@
 #include "app/MessageBoxes.h"
 #include "app/RunThread.h"
 #include "app/WindowOperator.h"
+#include "export/ExportTerminals.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

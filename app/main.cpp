@@ -1,8 +1,8 @@
 #include "app/FileChooser.h"
 #include "app/MessageBoxes.h"
-#include "process/ProcessSecrets.h"
 #include "app/Translator.h"
 #include "app/frmKorvane.h"
+#include "process/ProcessSecrets.h"
 
 #include <QApplication>
 

@@ -2,11 +2,11 @@
 // text between UTF-8 and Windows-1252 and turns the library's results into exit codes.
 
 #include "crypto/GostFiles.h"
+#include "crypto/Windows1252.h"
+#include "crypto/clsCrypGost.h"
 #include "process/ProcessSecrets.h"
 #include "process/SecretText.h"
 #include "tools/Terminal.h"
-#include "crypto/Windows1252.h"
-#include "crypto/clsCrypGost.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,5 +1,5 @@
-#include "tests/support/ModalWatcher.h"
 #include "tests/app/WindowFixture.h"
+#include "tests/support/ModalWatcher.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "tests/support/TdsTestServer.h"
 #include "export/TerminalDocument.h"
-#include "tests/support/TerminalTexts.h"
 #include "tests/app/WindowFixture.h"
+#include "tests/support/TdsTestServer.h"
+#include "tests/support/TerminalTexts.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "export/ExportTerminals.h"
 #include "app/FileChooser.h"
 #include "app/MessageBoxes.h"
 #include "app/frmKorvane.h"
+#include "export/ExportTerminals.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -3,8 +3,8 @@
 #ifndef _WIN32
 
 #include "tests/crypto/CryptoTestSupport.h"
-#include "tests/support/FileSizeLimit.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/FileSizeLimit.h"
 
 #include "crypto/GostFiles.h"
 #include "crypto/clsCrypGost.h"

@@ -4,8 +4,8 @@
 // was; every large case must come out whole.
 
 #include "export/ExportTerminals.h"
-#include "tests/support/FileSizeLimit.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/FileSizeLimit.h"
 
 #include "tests/export/ExportTestSupport.h"
 #include "tests/support/ScriptedOperator.h"

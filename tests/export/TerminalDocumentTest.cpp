@@ -1,8 +1,8 @@
 #include "export/TerminalDocument.h"
 #include "export/TextPadding.h"
 
-#include "tests/support/FileSizeLimit.h"
 #include "tests/export/QtPrinting.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TerminalTexts.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 #include "tools/korvane-export/ConsoleOperator.h"
 
 #include "export/ConnectionString.h"
+#include "export/WipeSecret.h"
 #include "process/SecretText.h"
 #include "tools/Terminal.h"
-#include "export/WipeSecret.h"
 
 #include <QStringList>
 #include <QtGlobal>

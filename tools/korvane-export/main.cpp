@@ -8,10 +8,10 @@
 // --ca-file override KORVANE_ENCRYPT and KORVANE_CA_FILE.
 
 #include "export/ConnectionString.h"
-#include "tools/korvane-export/ConsoleOperator.h"
 #include "export/ExportTerminals.h"
 #include "process/ProcessSecrets.h"
 #include "process/SecretText.h"
+#include "tools/korvane-export/ConsoleOperator.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
