@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -24,6 +25,15 @@ inline double Seconds(const std::function<void()>& work)
     const auto start = std::chrono::steady_clock::now();
     work();
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// CPU seconds that `work` takes in this process: a single-threaded computation is then not
+// charged for the time the machine gave to other processes.
+inline double CpuSeconds(const std::function<void()>& work)
+{
+    const std::clock_t start = std::clock();
+    work();
+    return static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
 }
 
 // The middle value of repeated measurements: one run disturbed by the machine does not move it.

@@ -80,15 +80,21 @@ inline constexpr std::array<RoundTable, 4> kRoundTables{
 // then waits for the sign before the bytes are taken, which shortens a chain of rounds. A
 // negative sum with a zero low byte (one in 512) borrows from the upper bytes: sums with a zero
 // low byte, of either sign, go the step-by-step way instead.
+//
+// kFlippedTop is kSignedTop for the sum with bit 31 inverted, s ^ 0x80000000, which a round can
+// form as x + (k ^ 0x80000000) at no extra cost: on that sum one test of bits 31 and 0..7 finds
+// exactly the negative sums with a zero low byte, the only ones that need the division.
 inline constexpr std::size_t kSplitStride = 264; // 257 entries, padded to a multiple of 8
 inline constexpr std::size_t kTopByte = 0;       // w >> 24, kRoundTables[0]
 inline constexpr std::size_t kByte2 = kSplitStride;      // bits 16..23 of w, kRoundTables[1]
 inline constexpr std::size_t kByte1 = 2 * kSplitStride;  // bits 8..15 of w, kRoundTables[2]
 inline constexpr std::size_t kLowByte = 3 * kSplitStride; // bits 0..7 of s, kRoundTables[3]
 inline constexpr std::size_t kSignedTop = kLowByte + 256; // s >> 24, kRoundTables[0], sign included
+inline constexpr std::size_t kFlippedTop = kSignedTop + 256; // (s ^ 0x80000000) >> 24, the same entries
+inline constexpr std::uint32_t kSignBit = 0x80000000;
 
 struct alignas(64) SplitTables {
-    std::array<std::uint32_t, kSignedTop + 256> words;
+    std::array<std::uint32_t, kFlippedTop + 256> words;
 };
 
 constexpr SplitTables MakeSplitTables() noexcept
@@ -102,6 +108,9 @@ constexpr SplitTables MakeSplitTables() noexcept
     for (std::size_t n = 0; n < 256; ++n) {
         tables.words[kLowByte + n] = kRoundTables[3][n];
         tables.words[kSignedTop + n] = kRoundTables[0][n < 0x80 ? n : (n + 1) & 0xFF];
+    }
+    for (std::size_t n = 0; n < 256; ++n) {
+        tables.words[kFlippedTop + n] = tables.words[kSignedTop + (n ^ 0x80)];
     }
     return tables;
 }
@@ -147,11 +156,11 @@ public:
     // The sum is split into bytes after reading it as signed and dividing by 256 with rounding
     // toward zero, so a sum with bit 31 set does not split into its plain bytes. Encrypted data
     // depends on this exact split. The tables above take it from the raw bytes of the sum; a
-    // zero low byte, where a negative sum's split needs the carry, goes to the division itself.
+    // negative sum with a zero low byte, whose split needs the carry, goes to the division itself.
     [[nodiscard]] static std::uint32_t RoundFunction(std::uint32_t X, std::uint32_t K) noexcept
     {
         const std::uint32_t s = X + K;
-        if ((s & 0xFF) == 0) [[unlikely]] {
+        if ((s & (kSignBit | 0xFF)) == kSignBit) [[unlikely]] {
             return RoundFunctionByDivision(s);
         }
         const std::uint32_t* const t = kSplit.words.data() + (s >> 31);
