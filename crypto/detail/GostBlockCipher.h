@@ -78,8 +78,8 @@ inline constexpr std::array<RoundTable, 4> kRoundTables{
 // entry further on as before, and the top byte needs no sign at all, since it is 0x80 or more
 // exactly when s < 0: kSignedTop holds for those bytes the entry of the byte plus one. Nothing
 // then waits for the sign before the bytes are taken, which shortens a chain of rounds. A
-// negative sum with a zero low byte (one in 512) borrows from the upper bytes: sums with a zero
-// low byte, of either sign, go the step-by-step way instead.
+// negative sum with a zero low byte (one in 512) borrows from the upper bytes: those sums go the
+// step-by-step way instead. (A zero low byte of a sum >= 0 needs nothing: its bytes are plain.)
 //
 // kFlippedTop is kSignedTop for the sum with bit 31 inverted, s ^ 0x80000000, which a round can
 // form as x + (k ^ 0x80000000) at no extra cost: on that sum one test of bits 31 and 0..7 finds
