@@ -220,9 +220,10 @@ TEST_P(DecryptPath, RunsCutAnywhereChainAsOne)
 
 // Round sums where the signed split differs from the plain bytes, where a byte table is read
 // past its last entry (a negative sum whose upper bytes are 0xFF wraps to entry 0), and where
-// the low byte is zero (a negative sum's split then carries; encryption on x86-64 branches off).
+// the low byte is zero (a negative sum's split then carries and encryption on x86-64 branches
+// off; a sum >= 0 with a zero low byte stays on the tables).
 const std::uint32_t kEdgeSums[] = {
-    0x00000000, 0x00000001, 0x000000FF, 0x7FFFFF00, 0x7FFFFFFF, 0x80000000, 0x80000001, 0x800000FF,
+    0x00000000, 0x00000001, 0x000000FF, 0x00000100, 0x00FFFF00, 0x7F000000, 0x7FFFFF00, 0x7FFFFFFF, 0x80000000, 0x80000001, 0x800000FF,
     0x80000100, 0x8000FF00, 0x8000FF01, 0x8000FFFF, 0x80010000, 0x80FF0000, 0x80FF0001, 0x80FFFF01,
     0x80FFFFFF, 0x81000000, 0xFEFFFF01, 0xFF000000, 0xFF000001, 0xFF00FF00, 0xFFFF0000, 0xFFFFFF00,
     0xFFFFFF01, 0xFFFFFFFE, 0xFFFFFFFF,
